@@ -1,0 +1,559 @@
+// binary-read-util: the whole library in one unit.
+//
+// Order: the common layer (statuses, byte order, loads and stores), then the
+// reader, then the writer. Every exported function is a leaf over the inline
+// helpers in the anonymous namespaces below; none calls another exported function,
+// so no call inside the module goes through the PLT or the import table.
+//
+// The module must load with nothing but the C runtime: no exceptions, no RTTI, no
+// static constructors, no libstdc++ symbols. Only header-only pieces of the
+// standard library (<bit>, <cstring>, <cstdint>) are used.
+
+#include "tavbin.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "mixed-endian hosts are not supported");
+static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE 754 binary32 and binary64 are required");
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TAVBIN_LIKELY(x) __builtin_expect(!!(x), 1)
+#define TAVBIN_UNLIKELY(x) __builtin_expect(!!(x), 0)
+#define TAVBIN_NOINLINE __attribute__((noinline))
+#else
+#define TAVBIN_LIKELY(x) (x)
+#define TAVBIN_UNLIKELY(x) (x)
+#define TAVBIN_NOINLINE
+#endif
+
+// ---------------------------------------------------------------------------
+// Common layer
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr bool valid_endian(tavbin_endian e) { return e <= TAVBIN_LITTLE_ENDIAN; }
+
+constexpr uint8_t bswap(uint8_t v) { return v; }
+constexpr uint16_t bswap(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+constexpr uint32_t bswap(uint32_t v) {
+  return ((v & 0x000000FFu) << 24) | ((v & 0x0000FF00u) << 8) | ((v & 0x00FF0000u) >> 8) |
+         ((v & 0xFF000000u) >> 24);
+}
+constexpr uint64_t bswap(uint64_t v) {
+  return (static_cast<uint64_t>(bswap(static_cast<uint32_t>(v))) << 32) |
+         bswap(static_cast<uint32_t>(v >> 32));
+}
+
+// Host order to or from the requested order. The host's order only decides
+// whether a swap is needed; the result is the same on every host.
+template <typename T> constexpr T to_order(T v, tavbin_endian e) {
+  const bool host_little = std::endian::native == std::endian::little;
+  return (e == TAVBIN_LITTLE_ENDIAN) == host_little ? v : bswap(v);
+}
+
+// Load W bytes at any alignment; the caller has checked that they exist.
+template <typename T> inline T load(const uint8_t *p, tavbin_endian e) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return to_order(v, e);
+}
+
+template <typename T> inline void store(uint8_t *p, T v, tavbin_endian e) {
+  v = to_order(v, e);
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <typename T> inline tavbin_status load_checked(const void *src, uint64_t avail, tavbin_endian e, T *out) {
+  if (src == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
+  if (avail < sizeof(T)) return TAVBIN_EOF;
+  if (!valid_endian(e)) return TAVBIN_INVALID_ARG;
+  *out = load<T>(static_cast<const uint8_t *>(src), e);
+  return TAVBIN_OK;
+}
+
+template <typename T> inline tavbin_status store_checked(void *dst, uint64_t cap, tavbin_endian e, T value) {
+  if (dst == nullptr) return TAVBIN_INVALID_ARG;
+  if (cap < sizeof(T)) return TAVBIN_RANGE;
+  if (!valid_endian(e)) return TAVBIN_INVALID_ARG;
+  store<T>(static_cast<uint8_t *>(dst), value, e);
+  return TAVBIN_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+const char *tavbin_strerror(tavbin_status status) {
+  static const char *const texts[] = {"ok", "eof", "range", "invalid_arg", "too_large", "oom"};
+  // Compared unsigned, so a negative status lands in "unknown" with one test.
+  const uint32_t i = static_cast<uint32_t>(status);
+  return i < sizeof texts / sizeof texts[0] ? texts[i] : "unknown";
+}
+
+tavbin_status tavbin_load_u16(const void *src, uint64_t avail, tavbin_endian endian, uint16_t *out) {
+  return load_checked(src, avail, endian, out);
+}
+tavbin_status tavbin_load_u32(const void *src, uint64_t avail, tavbin_endian endian, uint32_t *out) {
+  return load_checked(src, avail, endian, out);
+}
+tavbin_status tavbin_load_u64(const void *src, uint64_t avail, tavbin_endian endian, uint64_t *out) {
+  return load_checked(src, avail, endian, out);
+}
+
+tavbin_status tavbin_store_u16(void *dst, uint64_t cap, tavbin_endian endian, uint16_t value) {
+  return store_checked(dst, cap, endian, value);
+}
+tavbin_status tavbin_store_u32(void *dst, uint64_t cap, tavbin_endian endian, uint32_t value) {
+  return store_checked(dst, cap, endian, value);
+}
+tavbin_status tavbin_store_u64(void *dst, uint64_t cap, tavbin_endian endian, uint64_t value) {
+  return store_checked(dst, cap, endian, value);
+}
+
+} // extern "C"
+
+// ---------------------------------------------------------------------------
+// Reader
+// ---------------------------------------------------------------------------
+
+struct tavbin_reader {
+  const uint8_t *data;
+  uint64_t size;
+  uint64_t pos;     // pos <= size, always
+  uint32_t endian;  // 0 or 1, always
+  uint32_t bit_pos; // bits of data[pos] already taken by tavbin_bits; 0 unless pos < size
+  tavbin_status last_error;
+};
+
+namespace {
+
+inline tavbin_status record(tavbin_reader *r, tavbin_status s) {
+  r->last_error = s;
+  return s;
+}
+
+// Where a byte-level read starts: past a partly read byte, if there is one.
+// bit_pos != 0 implies pos < size, so the result never passes size.
+inline uint64_t aligned_pos(const tavbin_reader *r) { return r->pos + (r->bit_pos != 0 ? 1 : 0); }
+
+inline void byte_align(tavbin_reader *r) {
+  r->pos = aligned_pos(r);
+  r->bit_pos = 0;
+}
+
+// Bytes available at offset p; p <= size is an invariant of every caller.
+inline uint64_t avail_at(const tavbin_reader *r, uint64_t p) { return r->size - p; }
+
+// The consuming fixed-width read: align, test, decode, advance, record.
+template <typename T> inline tavbin_status read_fixed(tavbin_reader *r, T *out) {
+  if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
+  byte_align(r);
+  if (TAVBIN_UNLIKELY(avail_at(r, r->pos) < sizeof(T))) return record(r, TAVBIN_EOF);
+  *out = load<T>(r->data + r->pos, r->endian);
+  r->pos += sizeof(T);
+  return record(r, TAVBIN_OK);
+}
+
+// Signed and float reads deliver the unsigned read's bit pattern, only on success.
+template <typename U, typename T> inline tavbin_status read_as(tavbin_reader *r, T *out) {
+  if (out == nullptr) return TAVBIN_INVALID_ARG;
+  U u;
+  const tavbin_status s = read_fixed(r, &u);
+  if (s == TAVBIN_OK) *out = std::bit_cast<T>(u);
+  return s;
+}
+
+// A peek is the consuming read computed from the aligned position without moving
+// the cursor; it records what that read would have recorded.
+template <typename T> inline tavbin_status peek_fixed(tavbin_reader *r, T *out) {
+  if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
+  const uint64_t p = aligned_pos(r);
+  if (TAVBIN_UNLIKELY(avail_at(r, p) < sizeof(T))) return record(r, TAVBIN_EOF);
+  *out = load<T>(r->data + p, r->endian);
+  return record(r, TAVBIN_OK);
+}
+
+template <typename T> inline tavbin_status read_at(tavbin_reader *r, uint64_t offset, T *out) {
+  if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
+  // offset > size first, so the subtraction cannot wrap.
+  if (TAVBIN_UNLIKELY(offset > r->size || r->size - offset < sizeof(T))) return record(r, TAVBIN_RANGE);
+  *out = load<T>(r->data + offset, r->endian);
+  return record(r, TAVBIN_OK);
+}
+
+inline tavbin_status read_block(tavbin_reader *r, void *dst, uint64_t n) {
+  if (r == nullptr || (dst == nullptr && n != 0)) return TAVBIN_INVALID_ARG;
+  byte_align(r);
+  if (TAVBIN_UNLIKELY(avail_at(r, r->pos) < n)) return record(r, TAVBIN_EOF);
+  if (n != 0) std::memcpy(dst, r->data + r->pos, static_cast<size_t>(n));
+  r->pos += n;
+  return record(r, TAVBIN_OK);
+}
+
+// Up to 8 bytes at p as a big-endian window, missing bytes as zeros.
+inline uint64_t window_be(const uint8_t *p, uint64_t n) {
+  if (n >= 8) return load<uint64_t>(p, TAVBIN_BIG_ENDIAN);
+  uint64_t w = 0;
+  for (uint64_t i = 0; i < n; ++i) w |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+  return w;
+}
+
+// LEB128 from p, with every one of the first `lim` bytes known to be readable.
+// Returns the number of bytes of the number, or 0 if `lim` bytes all carry the
+// continuation bit.
+inline uint64_t leb128_decode(const uint8_t *p, uint64_t lim, uint64_t *value) {
+  uint64_t v = 0;
+  for (uint64_t i = 0; i < lim; ++i) {
+    const uint8_t b = p[i];
+    // The tenth byte is shifted by 63: only its lowest bit survives.
+    v |= static_cast<uint64_t>(b & 0x7F) << (7 * i);
+    if (b < 0x80) {
+      *value = v;
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+tavbin_reader *tavbin_open(const void *data, uint64_t size, tavbin_endian endian) {
+  if (data == nullptr && size != 0) return nullptr;
+  if (!valid_endian(endian)) return nullptr;
+  auto *r = static_cast<tavbin_reader *>(std::calloc(1, sizeof(tavbin_reader)));
+  if (r == nullptr) return nullptr;
+  r->data = static_cast<const uint8_t *>(data);
+  r->size = size;
+  r->endian = endian;
+  r->last_error = TAVBIN_OK;
+  return r;
+}
+
+void tavbin_close(tavbin_reader *r) { std::free(r); }
+
+tavbin_status tavbin_set_endian(tavbin_reader *r, tavbin_endian endian) {
+  if (r == nullptr) return TAVBIN_INVALID_ARG;
+  if (!valid_endian(endian)) return record(r, TAVBIN_INVALID_ARG);
+  r->endian = endian;
+  return record(r, TAVBIN_OK);
+}
+
+tavbin_status tavbin_seek(tavbin_reader *r, uint64_t offset) {
+  if (r == nullptr) return TAVBIN_INVALID_ARG;
+  if (offset > r->size) return record(r, TAVBIN_RANGE);
+  r->pos = offset;
+  r->bit_pos = 0;
+  return record(r, TAVBIN_OK);
+}
+
+uint64_t tavbin_tell(const tavbin_reader *r) { return r != nullptr ? r->pos : 0; }
+
+uint64_t tavbin_remaining(const tavbin_reader *r) {
+  return r != nullptr && r->pos <= r->size ? r->size - r->pos : 0;
+}
+
+uint64_t tavbin_size(const tavbin_reader *r) { return r != nullptr ? r->size : 0; }
+
+tavbin_status tavbin_last_error(const tavbin_reader *r) {
+  return r != nullptr ? r->last_error : TAVBIN_INVALID_ARG;
+}
+
+void tavbin_bit_align(tavbin_reader *r) {
+  if (r != nullptr) byte_align(r);
+}
+
+tavbin_status tavbin_u8(tavbin_reader *r, uint8_t *out) { return read_fixed(r, out); }
+
+tavbin_status tavbin_i8(tavbin_reader *r, int8_t *out) { return read_as<uint8_t>(r, out); }
+
+tavbin_status tavbin_bits(tavbin_reader *r, uint32_t count, uint64_t *out) {
+  if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
+  if (count - 1 >= 64) return record(r, TAVBIN_INVALID_ARG); // 0 wraps to the top
+  const uint64_t left = r->size - r->pos;
+  const uint32_t bit = r->bit_pos;
+  // Enough bits? Nine bytes always hold bit + count <= 7 + 64; below that,
+  // left * 8 cannot overflow.
+  if (TAVBIN_UNLIKELY(left < 9 && left * 8 - bit < count)) {
+    // Every bit up to the end is taken before the shortage shows.
+    r->pos = r->size;
+    r->bit_pos = 0;
+    return record(r, TAVBIN_EOF);
+  }
+  const uint8_t *p = r->data + r->pos;
+  // Drop the bits already taken, keep the next `count` at the bottom. When the
+  // field reaches into a ninth byte, its top bits fill in the low end.
+  const uint64_t w = window_be(p, left) << bit;
+  uint64_t v = w >> (64 - count);
+  const uint32_t end = bit + count;
+  if (end > 64) v |= static_cast<uint64_t>(p[8]) >> (72 - end);
+  *out = v;
+  r->pos += end / 8;
+  r->bit_pos = end % 8;
+  return record(r, TAVBIN_OK);
+}
+
+tavbin_status tavbin_u16(tavbin_reader *r, uint16_t *out) { return read_fixed(r, out); }
+tavbin_status tavbin_i16(tavbin_reader *r, int16_t *out) { return read_as<uint16_t>(r, out); }
+tavbin_status tavbin_u32(tavbin_reader *r, uint32_t *out) { return read_fixed(r, out); }
+tavbin_status tavbin_i32(tavbin_reader *r, int32_t *out) { return read_as<uint32_t>(r, out); }
+tavbin_status tavbin_f32(tavbin_reader *r, float *out) { return read_as<uint32_t>(r, out); }
+tavbin_status tavbin_u64(tavbin_reader *r, uint64_t *out) { return read_fixed(r, out); }
+tavbin_status tavbin_i64(tavbin_reader *r, int64_t *out) { return read_as<uint64_t>(r, out); }
+tavbin_status tavbin_f64(tavbin_reader *r, double *out) { return read_as<uint64_t>(r, out); }
+
+tavbin_status tavbin_bytes(tavbin_reader *r, void *dst, uint64_t n) { return read_block(r, dst, n); }
+tavbin_status tavbin_ascii(tavbin_reader *r, char *dst, uint64_t n) { return read_block(r, dst, n); }
+
+tavbin_status tavbin_skip(tavbin_reader *r, uint64_t n) {
+  if (r == nullptr) return TAVBIN_INVALID_ARG;
+  byte_align(r);
+  if (avail_at(r, r->pos) < n) return record(r, TAVBIN_EOF);
+  r->pos += n;
+  return record(r, TAVBIN_OK);
+}
+
+tavbin_status tavbin_peek_u8(tavbin_reader *r, uint8_t *out) { return peek_fixed(r, out); }
+tavbin_status tavbin_peek_u16(tavbin_reader *r, uint16_t *out) { return peek_fixed(r, out); }
+tavbin_status tavbin_peek_u32(tavbin_reader *r, uint32_t *out) { return peek_fixed(r, out); }
+tavbin_status tavbin_peek_u64(tavbin_reader *r, uint64_t *out) { return peek_fixed(r, out); }
+
+tavbin_status tavbin_u8_at(tavbin_reader *r, uint64_t offset, uint8_t *out) { return read_at(r, offset, out); }
+tavbin_status tavbin_u16_at(tavbin_reader *r, uint64_t offset, uint16_t *out) { return read_at(r, offset, out); }
+tavbin_status tavbin_u32_at(tavbin_reader *r, uint64_t offset, uint32_t *out) { return read_at(r, offset, out); }
+tavbin_status tavbin_u64_at(tavbin_reader *r, uint64_t offset, uint64_t *out) { return read_at(r, offset, out); }
+
+tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
+                                uint64_t *out_len) {
+  if (r == nullptr || dst == nullptr) return TAVBIN_INVALID_ARG;
+  // Nothing moves until the whole string is known to fit, so every failure
+  // leaves the cursor, bit position included, exactly as it was.
+  const uint64_t p = aligned_pos(r);
+  if (avail_at(r, p) < 4) return record(r, TAVBIN_EOF);
+  const uint64_t len = load<uint32_t>(r->data + p, r->endian);
+  if (len > max_len || dst_cap < len + 1) return record(r, TAVBIN_TOO_LARGE);
+  if (avail_at(r, p + 4) < len) return record(r, TAVBIN_EOF);
+  std::memcpy(dst, r->data + p + 4, static_cast<size_t>(len));
+  dst[len] = '\0';
+  r->pos = p + 4 + len;
+  r->bit_pos = 0;
+  if (out_len != nullptr) *out_len = len;
+  return record(r, TAVBIN_OK);
+}
+
+tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes) {
+  if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
+  if (max_bytes == 0) return record(r, TAVBIN_INVALID_ARG);
+  byte_align(r);
+  const uint8_t *p = r->data + r->pos;
+  const uint64_t left = avail_at(r, r->pos);
+  // Ten bytes is the longest number; more than that is never looked at.
+  const uint64_t lim = max_bytes < 10 ? max_bytes : 10;
+  // With ten bytes in view the loop needs no bounds test; near the end it stops
+  // at the last byte instead, and running out there is end of data.
+  uint64_t value = 0;
+  const uint64_t used = leb128_decode(p, left < lim ? left : lim, &value);
+  if (TAVBIN_LIKELY(used != 0)) {
+    *out = value;
+    r->pos += used;
+    return record(r, TAVBIN_OK);
+  }
+  // The cursor never moved past `start`, so there is nothing to undo. Ten
+  // continuation bytes are malformed; any shorter run ran out of data or of
+  // the caller's limit.
+  return record(r, lim == 10 && left >= 10 ? TAVBIN_INVALID_ARG : TAVBIN_EOF);
+}
+
+} // extern "C"
+
+// ---------------------------------------------------------------------------
+// Writer
+// ---------------------------------------------------------------------------
+
+struct tavbin_writer {
+  uint8_t *data;  // never NULL while the writer lives
+  uint64_t len;   // len <= cap
+  uint64_t cap;   // initial capacity times a power of two
+  uint32_t endian;
+  tavbin_status last_error;
+};
+
+namespace {
+
+inline tavbin_status record(tavbin_writer *w, tavbin_status s) {
+  w->last_error = s;
+  return s;
+}
+
+// The capacity that holds `n` more bytes: the current one doubled until it is
+// large enough, or 0 when no such capacity exists. A count that would carry
+// len + n past 2^64 can never fit and is refused like any other growth that
+// cannot be had.
+TAVBIN_NOINLINE uint64_t capacity_for(const tavbin_writer *w, uint64_t n) {
+  if (n > UINT64_MAX - w->len) return 0;
+  const uint64_t need = w->len + n;
+  uint64_t new_cap = w->cap;
+  while (new_cap < need) {
+    if (new_cap >> 63) return 0; // doubling would wrap
+    new_cap <<= 1;
+  }
+  if constexpr (SIZE_MAX < UINT64_MAX) {
+    if (new_cap > SIZE_MAX) return 0;
+  }
+  return new_cap;
+}
+
+// Move the buffer to a block of new_cap bytes; on failure nothing changes.
+TAVBIN_NOINLINE bool resize(tavbin_writer *w, uint64_t new_cap) {
+  void *p = std::realloc(w->data, static_cast<size_t>(new_cap));
+  if (p == nullptr) return false;
+  w->data = static_cast<uint8_t *>(p);
+  w->cap = new_cap;
+  return true;
+}
+
+// Make room for n more bytes, growing in one reallocation if need be.
+inline tavbin_status reserve(tavbin_writer *w, uint64_t n) {
+  if (TAVBIN_LIKELY(w->cap - w->len >= n)) return TAVBIN_OK;
+  const uint64_t new_cap = capacity_for(w, n);
+  return new_cap != 0 && resize(w, new_cap) ? TAVBIN_OK : TAVBIN_OOM;
+}
+
+// Where a source lies relative to the writer's buffer. Inside the written bytes
+// it must be re-found after a reallocation; reaching into the unwritten tail
+// (or straddling the buffer's start) it would read bytes of no defined content,
+// possibly ones this very append overwrites.
+enum class src_kind { outside, written, tail };
+
+inline src_kind classify(const tavbin_writer *w, const void *src, uint64_t n) {
+  const auto s = reinterpret_cast<uintptr_t>(src);
+  const auto b = reinterpret_cast<uintptr_t>(w->data);
+  if (n == 0 || s >= b + w->cap || (s < b && b - s >= n)) return src_kind::outside;
+  return s >= b && s - b <= w->len && w->len - (s - b) >= n ? src_kind::written : src_kind::tail;
+}
+
+// Append `head` (a local encoding of at most 8 bytes, may be empty) and then n
+// bytes of src, as one all-or-nothing append. head_len + n cannot wrap: callers
+// with a head bound n to 32 bits.
+inline tavbin_status append(tavbin_writer *w, const uint8_t *head, uint64_t head_len, const void *src,
+                            uint64_t n) {
+  const uint64_t total = head_len + n;
+  const bool grows = w->cap - w->len < total;
+  uint64_t new_cap = 0;
+  // An impossible growth is refused first, whatever the source.
+  if (TAVBIN_UNLIKELY(grows) && (new_cap = capacity_for(w, total)) == 0) return record(w, TAVBIN_OOM);
+  const src_kind kind = classify(w, src, n);
+  if (TAVBIN_UNLIKELY(kind == src_kind::tail)) return record(w, TAVBIN_INVALID_ARG);
+  const uint64_t offset =
+      kind == src_kind::written ? static_cast<uint64_t>(static_cast<const uint8_t *>(src) - w->data) : 0;
+  if (TAVBIN_UNLIKELY(grows) && !resize(w, new_cap)) return record(w, TAVBIN_OOM);
+  if (kind == src_kind::written) src = w->data + offset; // where it lies now
+  uint8_t *dst = w->data + w->len;
+  if (head_len != 0) std::memcpy(dst, head, static_cast<size_t>(head_len));
+  // The written bytes end where the new ones begin, so the two never overlap.
+  if (n != 0) std::memcpy(dst + head_len, src, static_cast<size_t>(n));
+  w->len += total;
+  return record(w, TAVBIN_OK);
+}
+
+// Fixed-width appends lay their bytes out locally and append them once; the
+// common case is one capacity test and one store.
+template <typename T> inline tavbin_status write_fixed(tavbin_writer *w, T value) {
+  if (w == nullptr) return TAVBIN_INVALID_ARG;
+  if (TAVBIN_UNLIKELY(reserve(w, sizeof(T)) != TAVBIN_OK)) return record(w, TAVBIN_OOM);
+  store<T>(w->data + w->len, value, w->endian);
+  w->len += sizeof(T);
+  return record(w, TAVBIN_OK);
+}
+
+} // namespace
+
+extern "C" {
+
+tavbin_writer *tavbinw_open(uint64_t initial_cap, tavbin_endian endian) {
+  if (!valid_endian(endian)) return nullptr;
+  const uint64_t cap = initial_cap != 0 ? initial_cap : 64;
+  if constexpr (SIZE_MAX < UINT64_MAX) {
+    if (cap > SIZE_MAX) return nullptr;
+  }
+  auto *w = static_cast<tavbin_writer *>(std::calloc(1, sizeof(tavbin_writer)));
+  if (w == nullptr) return nullptr;
+  w->data = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(cap)));
+  if (w->data == nullptr) {
+    std::free(w);
+    return nullptr;
+  }
+  w->cap = cap;
+  w->endian = endian;
+  w->last_error = TAVBIN_OK;
+  return w;
+}
+
+void tavbinw_close(tavbin_writer *w) {
+  if (w == nullptr) return;
+  std::free(w->data);
+  std::free(w);
+}
+
+tavbin_status tavbinw_set_endian(tavbin_writer *w, tavbin_endian endian) {
+  if (w == nullptr) return TAVBIN_INVALID_ARG;
+  if (!valid_endian(endian)) return record(w, TAVBIN_INVALID_ARG);
+  w->endian = endian;
+  return record(w, TAVBIN_OK);
+}
+
+const uint8_t *tavbinw_data(const tavbin_writer *w) { return w != nullptr ? w->data : nullptr; }
+
+uint64_t tavbinw_len(const tavbin_writer *w) { return w != nullptr ? w->len : 0; }
+
+tavbin_status tavbinw_last_error(const tavbin_writer *w) {
+  return w != nullptr ? w->last_error : TAVBIN_INVALID_ARG;
+}
+
+tavbin_status tavbinw_bytes(tavbin_writer *w, const void *src, uint64_t n) {
+  if (w == nullptr || (src == nullptr && n != 0)) return TAVBIN_INVALID_ARG;
+  return append(w, nullptr, 0, src, n);
+}
+
+tavbin_status tavbinw_u8(tavbin_writer *w, uint8_t value) { return write_fixed(w, value); }
+tavbin_status tavbinw_u16(tavbin_writer *w, uint16_t value) { return write_fixed(w, value); }
+tavbin_status tavbinw_i16(tavbin_writer *w, int16_t value) { return write_fixed(w, static_cast<uint16_t>(value)); }
+tavbin_status tavbinw_u32(tavbin_writer *w, uint32_t value) { return write_fixed(w, value); }
+tavbin_status tavbinw_i32(tavbin_writer *w, int32_t value) { return write_fixed(w, static_cast<uint32_t>(value)); }
+tavbin_status tavbinw_f32(tavbin_writer *w, float value) { return write_fixed(w, std::bit_cast<uint32_t>(value)); }
+tavbin_status tavbinw_u64(tavbin_writer *w, uint64_t value) { return write_fixed(w, value); }
+tavbin_status tavbinw_i64(tavbin_writer *w, int64_t value) { return write_fixed(w, static_cast<uint64_t>(value)); }
+tavbin_status tavbinw_f64(tavbin_writer *w, double value) { return write_fixed(w, std::bit_cast<uint64_t>(value)); }
+
+tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
+  if (w == nullptr) return TAVBIN_INVALID_ARG;
+  uint8_t buf[10];
+  uint64_t n = 0;
+  while (value >= 0x80) {
+    buf[n++] = static_cast<uint8_t>(value | 0x80);
+    value >>= 7;
+  }
+  buf[n++] = static_cast<uint8_t>(value);
+  if (TAVBIN_UNLIKELY(reserve(w, n) != TAVBIN_OK)) return record(w, TAVBIN_OOM);
+  std::memcpy(w->data + w->len, buf, static_cast<size_t>(n));
+  w->len += n;
+  return record(w, TAVBIN_OK);
+}
+
+tavbin_status tavbinw_string_u32(tavbin_writer *w, const char *src, uint64_t n) {
+  if (w == nullptr || (src == nullptr && n != 0)) return TAVBIN_INVALID_ARG;
+  if (n > 0xFFFFFFFFu) return record(w, TAVBIN_TOO_LARGE);
+  // Prefix and body go in as one append: either both land or neither does.
+  uint8_t prefix[4];
+  store<uint32_t>(prefix, static_cast<uint32_t>(n), w->endian);
+  return append(w, prefix, 4, src, n);
+}
+
+} // extern "C"

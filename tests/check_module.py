@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Checks a built module's export table and run-time dependencies.
+
+The module must export exactly the names in the exports list, depend on nothing
+but the C runtime, run no static initialisers, and import only the heap and
+block-copy services (plus what the toolchain's start-up code brings)."""
+import argparse
+import re
+import subprocess
+import sys
+
+# Undefined symbols the library itself may use.
+LIBRARY_IMPORTS = {"calloc", "malloc", "realloc", "free", "memcpy"}
+# What the compiler and the C runtime's start-up objects add to any shared object.
+TOOLCHAIN_IMPORTS = {"__cxa_finalize", "__gmon_start__", "_ITM_registerTMCloneTable",
+                     "_ITM_deregisterTMCloneTable", "__stack_chk_fail"}
+ALLOWED_NEEDED = re.compile(r"^(libc\.so\.\d+|ld-linux.*)$")
+
+
+def run(*cmd):
+    return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+
+
+def check_elf(module, expected):
+    errors = []
+    exported = set()
+    for line in run("nm", "-D", "--defined-only", module).splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[1] in "TtWwDdBbRr":
+            exported.add(parts[2])
+    for name in sorted(exported - expected):
+        errors.append(f"exported but not in the interface: {name}")
+    for name in sorted(expected - exported):
+        errors.append(f"missing from the export table: {name}")
+
+    for line in run("nm", "-D", "--undefined-only", module).splitlines():
+        name = line.split()[-1].split("@")[0]
+        if name not in LIBRARY_IMPORTS | TOOLCHAIN_IMPORTS:
+            errors.append(f"undefined symbol beyond the C runtime services: {name}")
+
+    for m in re.finditer(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", run("readelf", "-d", module)):
+        if not ALLOWED_NEEDED.match(m.group(1)):
+            errors.append(f"depends on {m.group(1)}")
+
+    # Static initialisers show up as _GLOBAL__sub_I_* functions in the symbol table.
+    for line in run("nm", module).splitlines():
+        if "_GLOBAL__sub_I_" in line:
+            errors.append(f"static initialiser: {line.split()[-1]}")
+    return errors, len(exported)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("module")
+    ap.add_argument("exports", help="file with one exported name per line")
+    args = ap.parse_args()
+    with open(args.exports) as f:
+        expected = {l.strip() for l in f if l.strip() and not l.startswith("#")}
+    errors, count = check_elf(args.module, expected)
+    for e in errors:
+        print(e)
+    if errors:
+        return 1
+    print(f"{args.module}: exports exactly {count} names, needs only the C runtime")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
