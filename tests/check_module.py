@@ -3,7 +3,12 @@
 
 The module must export exactly the names in the exports list, depend on nothing
 but the C runtime, run no static initialisers, and import only the heap and
-block-copy services (plus what the toolchain's start-up code brings)."""
+block-copy services (plus what the toolchain's start-up code brings).
+
+A Windows DLL (PE, read with the MinGW objdump given by --objdump) must export
+exactly those names, undecorated, and import from KERNEL32.dll and the C runtime
+(msvcrt.dll or the api-ms-win-crt-* set) only: no libstdc++, libgcc or
+libwinpthread DLL."""
 import argparse
 import re
 import subprocess
@@ -49,19 +54,63 @@ def check_elf(module, expected):
     return errors, len(exported)
 
 
+# The imports of a DLL are checked by module, not by function: MinGW's DLL start-up
+# code brings its own (critical sections, TLS, pseudo-relocation and its error
+# report), which the library cannot influence.
+ALLOWED_DLLS = re.compile(r"^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-[a-z0-9-]+\.dll)$", re.I)
+
+
+def check_pe(module, expected, objdump):
+    errors = []
+    dump = run(objdump, "-p", module)
+    exported = []
+    in_names = False
+    for line in dump.splitlines():
+        if line.startswith("[Ordinal/Name Pointer] Table"):
+            in_names = True
+            continue
+        if in_names:
+            m = re.match(r"^\s+\[\s*\d+\]\s+(\S+)$", line)
+            if not m:
+                break
+            exported.append(m.group(1))
+    names = set(exported)
+    if len(names) != len(exported):
+        errors.append("a name is exported twice")
+    for name in sorted(names - expected):
+        hint = " (decorated)" if re.search(r"^_|@\d+$", name) and name.lstrip("_").split("@")[0] in expected else ""
+        errors.append(f"exported but not in the interface{hint}: {name}")
+    for name in sorted(expected - names):
+        errors.append(f"missing from the export table: {name}")
+
+    dlls = re.findall(r"^\s*DLL Name: (\S+)", dump, re.M)
+    if not dlls:
+        errors.append("no import table found")
+    for dll in dlls:
+        if not ALLOWED_DLLS.match(dll):
+            errors.append(f"imports from {dll}")
+    return errors, len(names), dlls
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("module")
     ap.add_argument("exports", help="file with one exported name per line")
+    ap.add_argument("--objdump", help="the MinGW objdump: check a Windows DLL")
     args = ap.parse_args()
     with open(args.exports) as f:
         expected = {l.strip() for l in f if l.strip() and not l.startswith("#")}
-    errors, count = check_elf(args.module, expected)
+    if args.objdump:
+        errors, count, dlls = check_pe(args.module, expected, args.objdump)
+        needs = " and ".join(dlls)
+    else:
+        errors, count = check_elf(args.module, expected)
+        needs = "only the C runtime"
     for e in errors:
         print(e)
     if errors:
         return 1
-    print(f"{args.module}: exports exactly {count} names, needs only the C runtime")
+    print(f"{args.module}: exports exactly {count} names, needs {needs}")
     return 0
 
 
