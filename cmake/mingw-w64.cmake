@@ -33,11 +33,13 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Wine: the 64-bit loader itself (Debian's `wine` wrapper looks for a 32-bit Wine
 # first and complains when there is none), quiet, with a private prefix inside the
 # build tree so nothing outside it is touched, and without the offers to install
-# Mono and Gecko, which would wait for a display.
+# Mono and Gecko, which would wait for a display. wine-run.sh keeps the wineserver
+# off CTest's output pipes.
 find_program(TAVBIN_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine NO_CMAKE_FIND_ROOT_PATH)
+find_program(TAVBIN_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine /usr/lib64/wine NO_CMAKE_FIND_ROOT_PATH)
 if(TAVBIN_WINE)
   set(TAVBIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wine-prefix" CACHE PATH "Wine prefix the tests run in")
   set(CMAKE_CROSSCOMPILING_EMULATOR
       /usr/bin/env WINEDEBUG=-all WINEPREFIX=${TAVBIN_WINEPREFIX} WINEDLLOVERRIDES=mscoree,mshtml=
-      ${TAVBIN_WINE})
+      WINESERVER=${TAVBIN_WINESERVER} /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${TAVBIN_WINE})
 endif()
