@@ -158,6 +158,7 @@ def chart(t, gs, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import matplotlib.ticker
 
     fig, (a, b) = plt.subplots(1, 2, figsize=(15, 11), gridspec_kw={"width_ratios": [3, 2]})
     rows = [(op, ratio, limit, kind) for goal, op, ref, ratio, limit, kind in gs if ref.startswith("floor/")]
@@ -199,6 +200,9 @@ def chart(t, gs, path):
     b.set_yticks([p for p, _ in ylabels], [l for _, l in ylabels], fontsize=7)
     b.invert_yaxis()
     b.set_xscale("log")
+    b.xaxis.set_major_formatter(matplotlib.ticker.FormatStrFormatter("%g"))
+    b.xaxis.set_minor_formatter(matplotlib.ticker.FormatStrFormatter("%g"))
+    b.tick_params(axis="x", which="minor", labelsize=6)
     b.set_xlabel("ns per value (median, log scale)")
     b.set_title("side by side with inline code and peers")
     b.legend(fontsize=7, loc="lower right")
