@@ -357,9 +357,11 @@ TAVBIN_API tavbin_status tavbinw_last_error(const tavbin_writer *w);
  * Returns TAVBIN_OK (recorded).
  *         TAVBIN_INVALID_ARG if w is NULL, or src is NULL while n is non-zero (not
  *         recorded).
+ *         TAVBIN_OOM if the buffer cannot grow, or len + n exceeds 2^64 - 1
+ *         (recorded; nothing appended, writer unchanged).
  *         TAVBIN_INVALID_ARG if src reaches into the writer's buffer beyond its
  *         written bytes, whose content is undefined (recorded; nothing appended).
- *         TAVBIN_OOM if the buffer cannot grow (recorded; nothing appended). */
+ *         A size no buffer can have is TAVBIN_OOM, wherever src lies. */
 TAVBIN_API tavbin_status tavbinw_bytes(tavbin_writer *w, const void *src, uint64_t n);
 
 /* Append one byte. A signed byte is written as its unsigned bit pattern.

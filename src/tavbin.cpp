@@ -153,10 +153,15 @@ inline uint64_t avail_at(const tavbin_reader *r, uint64_t p) { return r->size - 
 // The consuming fixed-width read: align, test, decode, advance, record.
 template <typename T> inline tavbin_status read_fixed(tavbin_reader *r, T *out) {
   if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
-  byte_align(r);
-  if (TAVBIN_UNLIKELY(avail_at(r, r->pos) < sizeof(T))) return record(r, TAVBIN_EOF);
-  *out = load<T>(r->data + r->pos, r->endian);
-  r->pos += sizeof(T);
+  // The alignment is applied either way; the cursor is stored once.
+  const uint64_t p = aligned_pos(r);
+  r->bit_pos = 0;
+  if (TAVBIN_UNLIKELY(avail_at(r, p) < sizeof(T))) {
+    r->pos = p;
+    return record(r, TAVBIN_EOF);
+  }
+  *out = load<T>(r->data + p, r->endian);
+  r->pos = p + sizeof(T);
   return record(r, TAVBIN_OK);
 }
 
@@ -356,6 +361,12 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
   const uint64_t left = avail_at(r, r->pos);
   // Ten bytes is the longest number; more than that is never looked at.
   const uint64_t lim = max_bytes < 10 ? max_bytes : 10;
+  // One byte is the commonest number: it takes no loop.
+  if (TAVBIN_LIKELY(left != 0 && p[0] < 0x80)) {
+    *out = p[0];
+    r->pos += 1;
+    return record(r, TAVBIN_OK);
+  }
   // With ten bytes in view the loop needs no bounds test; near the end it stops
   // at the last byte instead, and running out there is end of data.
   uint64_t value = 0;
@@ -465,12 +476,40 @@ inline tavbin_status append(tavbin_writer *w, const uint8_t *head, uint64_t head
 
 // Fixed-width appends lay their bytes out locally and append them once; the
 // common case is one capacity test and one store.
-template <typename T> inline tavbin_status write_fixed(tavbin_writer *w, T value) {
-  if (w == nullptr) return TAVBIN_INVALID_ARG;
-  if (TAVBIN_UNLIKELY(reserve(w, sizeof(T)) != TAVBIN_OK)) return record(w, TAVBIN_OOM);
+template <typename T> inline tavbin_status put_fixed(tavbin_writer *w, T value) {
   store<T>(w->data + w->len, value, w->endian);
   w->len += sizeof(T);
   return record(w, TAVBIN_OK);
+}
+
+// Out of line and reached by a tail call, so the append that fits needs no
+// stack frame.
+template <typename T> TAVBIN_NOINLINE tavbin_status grow_and_put(tavbin_writer *w, T value) {
+  if (reserve(w, sizeof(T)) != TAVBIN_OK) return record(w, TAVBIN_OOM);
+  return put_fixed(w, value);
+}
+
+template <typename T> inline tavbin_status write_fixed(tavbin_writer *w, T value) {
+  if (w == nullptr) return TAVBIN_INVALID_ARG;
+  if (TAVBIN_UNLIKELY(w->cap - w->len < sizeof(T))) return grow_and_put(w, value);
+  return put_fixed(w, value);
+}
+
+// Shortest LEB128 straight into the buffer; n is its length in bytes.
+inline tavbin_status put_leb128(tavbin_writer *w, uint64_t value, uint64_t n) {
+  uint8_t *dst = w->data + w->len;
+  while (value >= 0x80) {
+    *dst++ = static_cast<uint8_t>(value | 0x80);
+    value >>= 7;
+  }
+  *dst = static_cast<uint8_t>(value);
+  w->len += n;
+  return record(w, TAVBIN_OK);
+}
+
+TAVBIN_NOINLINE tavbin_status grow_and_put_leb128(tavbin_writer *w, uint64_t value, uint64_t n) {
+  if (reserve(w, n) != TAVBIN_OK) return record(w, TAVBIN_OOM);
+  return put_leb128(w, value, n);
 }
 
 } // namespace
@@ -534,17 +573,12 @@ tavbin_status tavbinw_f64(tavbin_writer *w, double value) { return write_fixed(w
 
 tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
   if (w == nullptr) return TAVBIN_INVALID_ARG;
-  uint8_t buf[10];
-  uint64_t n = 0;
-  while (value >= 0x80) {
-    buf[n++] = static_cast<uint8_t>(value | 0x80);
-    value >>= 7;
-  }
-  buf[n++] = static_cast<uint8_t>(value);
-  if (TAVBIN_UNLIKELY(reserve(w, n) != TAVBIN_OK)) return record(w, TAVBIN_OOM);
-  std::memcpy(w->data + w->len, buf, static_cast<size_t>(n));
-  w->len += n;
-  return record(w, TAVBIN_OK);
+  // The length first, so exactly the room the number takes is asked for, and the
+  // bytes go straight into the buffer (a copy of a variable length would be a
+  // call to memcpy).
+  const uint64_t n = (static_cast<uint64_t>(std::bit_width(value | 1)) + 6) / 7;
+  if (TAVBIN_UNLIKELY(w->cap - w->len < n)) return grow_and_put_leb128(w, value, n);
+  return put_leb128(w, value, n);
 }
 
 tavbin_status tavbinw_string_u32(tavbin_writer *w, const char *src, uint64_t n) {
