@@ -247,7 +247,7 @@ TEST(BlockRead, Table) {
       EXPECT_EQ(cursor_of(r), (Cursor{c.pos_after, 0})) << int(k) << " n " << c.n;
       Bytes want(8, 0xEE);
       if (k != Block::skip && s == TAVBIN_OK)
-        std::copy(in.begin() + static_cast<long long>(aligned), in.begin() + static_cast<long long>(aligned + c.n),
+        std::copy(in.begin() + static_cast<std::ptrdiff_t>(aligned), in.begin() + static_cast<std::ptrdiff_t>(aligned + c.n),
                   want.begin());
       EXPECT_EQ(hex(dst), hex(want)) << int(k) << " n " << c.n; // no terminator, nothing on failure
     }
@@ -435,7 +435,7 @@ TEST(StringRead, Table) {
 TEST(StringRead, TruncatedAtEveryShorterLength) {
   const Bytes in = {0, 0, 0, 5, 'h', 'e', 'l', 'l', 'o'};
   for (size_t len = 0; len < in.size(); ++len) {
-    Reader r(Bytes(in.begin(), in.begin() + static_cast<long>(len)));
+    Reader r(Bytes(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(len)));
     char dst[8] = "xxxxxxx";
     EXPECT_EQ(tavbin_string_u32(r, dst, sizeof dst, 5, nullptr), TAVBIN_EOF) << len;
     EXPECT_EQ(tavbin_tell(r), 0u);
@@ -517,7 +517,7 @@ TEST(Leb128Read, TruncatedAtEveryShorterLength) {
   const Bytes in = {0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x01};
   for (size_t len = 0; len < in.size(); ++len) {
     for (uint64_t max : {uint64_t{10}, uint64_t{64}}) {
-      Reader r(Bytes(in.begin(), in.begin() + static_cast<long>(len)));
+      Reader r(Bytes(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(len)));
       uint64_t v = kUntouched;
       EXPECT_EQ(tavbin_leb128(r, &v, max), TAVBIN_EOF) << len;
       EXPECT_EQ(v, kUntouched);
