@@ -35,6 +35,7 @@ seed("roundtrip", "blocks_and_orders", [3, 0, 0, 1, 9, 11, 5, 0, 12, 7, 0, 4, 1,
      b"hello, world: some bytes for blocks and strings")
 seed("roundtrip", "self_append", [0, 0x27, 1, 2, 3, 4, 5, 6, 7, 8, 12, 0, 1, 0, 8, 12, 3, 1, 0, 16, 11, 1, 1, 0, 20,
                                   13, 5, 0, 13, 3, 1], b"")
+seed("roundtrip", "refusals", [0, 14, 1, 14, 3, 14, 7, 14, 2, 1, 9, 0x2E, 0xFF, 0xFF, 14, 0x0B])
 seed("roundtrip", "empty", [])
 
 # bits: first script byte picks the byte order; ops: count < 66, align, seeks; bit 7 probes.
