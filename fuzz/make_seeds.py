@@ -23,6 +23,8 @@ seed("reader", "string_leb", [0, STR, 0x00 | (2 << 2), 0x00 | (2 << 2), 0x10, LE
 seed("reader", "edges", [1, SEEK, 0x02, SEEK, 0x04, AT16, 0x02 | 8, AT64, 0x04, BYTES, 0x02, 1, SKIP, 0x04, NULLS, 23, 0, 0, 0, 5,
                          ENDIAN, 2, ENDIAN, 1, 28, 0x80 | 6, 0, 0, 2, 0, 0, 0, 0, 0, 0, 9],
      bytes(range(200, 230)))
+seed("reader", "string_no_len", [1, STR, 0x0C, 0x0C, 0x01, STR, 0x08, 0x08, 0x01, STR, 0x04, 0x04, 0x11],
+     b"\x02\x00\x00\x00hi\x00\x00\x00\x00\x01\x00\x00\x00")
 seed("reader", "empty", [0, U8, BITS, 1, STR, 1, 1, 1, LEB, 1, PEEK8, AT16, 0, SEEK, 0, PROBE])
 
 # roundtrip: first script byte picks the initial capacity and byte order.
@@ -35,6 +37,7 @@ seed("roundtrip", "blocks_and_orders", [3, 0, 0, 1, 9, 11, 5, 0, 12, 7, 0, 4, 1,
      b"hello, world: some bytes for blocks and strings")
 seed("roundtrip", "self_append", [0, 0x27, 1, 2, 3, 4, 5, 6, 7, 8, 12, 0, 1, 0, 8, 12, 3, 1, 0, 16, 11, 1, 1, 0, 20,
                                   13, 5, 0, 13, 3, 1], b"")
+seed("roundtrip", "tail_sources", [0x07, 1, 9, 1, 8, 13, 0x10, 8, 13, 0x30, 9, 13, 0xF0, 12, 13, 0x12, 1, 13, 0x23, 9])
 seed("roundtrip", "refusals", [0, 14, 1, 14, 3, 14, 7, 14, 2, 1, 9, 0x2E, 0xFF, 0xFF, 14, 0x0B])
 seed("roundtrip", "empty", [])
 

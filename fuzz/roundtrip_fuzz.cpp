@@ -121,9 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
       const uint8_t src_sel = s.byte();
       const uint64_t len = m.bytes.size();
       if (op % 16 == 13 && m.cap > len) {
+        // Starting in the written bytes and running past them, or starting in
+        // the tail itself.
         const uint64_t tail = m.cap - len;
-        const uint64_t k = 1 + raw % tail;
-        const uint8_t *src = tavbinw_data(w) + len - (src_sel & 1 ? (len < k ? len : k) / 2 : 0);
+        const uint64_t skip = src_sel & 8 ? (raw >> 8) % tail : 0;
+        const uint64_t k = 1 + raw % (tail - skip);
+        const uint8_t *src = tavbinw_data(w) + len + skip - (src_sel & 1 ? (len < k ? len : k) / 2 : 0);
         st = src_sel & 4 ? tavbinw_string_u32(w, reinterpret_cast<const char *>(src), k) : tavbinw_bytes(w, src, k);
         FUZZ_CHECK(st == TAVBIN_INVALID_ARG);
         m.last = TAVBIN_INVALID_ARG;
