@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (the `fuzz` preset) and runs each for a bounded time,
+# starting from the committed seeds. Any finding fails the run; its input is left in
+# build/fuzz-work/ as <target>-crash-*, to be added to corpus/<target>/ with its fix.
+#   fuzz/run.sh [seconds per target, default 60]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+work=build/fuzz-work
+failed=0
+for t in reader roundtrip bits; do
+  mkdir -p "$work/$t"
+  find "$work" -maxdepth 1 -type f -name "$t-*" -delete
+  printf -- '--- %s: %ss\n' "$t" "$seconds"
+  # New inputs go to the scratch directory; the committed seeds stay as they are.
+  rc=0
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    "build/fuzz/fuzz/${t}_fuzz" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
+      -artifact_prefix="$work/$t-" "$work/$t" "fuzz/corpus/$t" >"$work/$t.log" 2>&1 || rc=$?
+  grep -E '^(Done|stat::number_of_executed_units)|^==[0-9]+==ERROR|^SUMMARY|check failed' "$work/$t.log" || true
+  found=$(find "$work" -maxdepth 1 -type f -name "$t-*")
+  if ((rc != 0)) || [[ -n $found ]]; then
+    echo "fuzz/run.sh: $t failed (exit $rc); input: ${found:-none}; log: $work/$t.log" >&2
+    failed=1
+  fi
+done
+exit $failed
