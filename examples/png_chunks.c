@@ -61,7 +61,7 @@ static int walk(const char *path, const unsigned char *data, size_t size) {
       status = 1;
       break;
     }
-    if (chunks == 0 && strcmp(type, "IHDR") == 0 && length >= 10) {
+    if (chunks == 0 && strcmp(type, "IHDR") == 0 && length == 13) {
       uint32_t width = 0, height = 0;
       uint8_t depth = 0, colour = 0;
       tavbin_u32_at(r, start + 8, &width);
@@ -71,7 +71,7 @@ static int walk(const char *path, const unsigned char *data, size_t size) {
       printf("  %lu x %lu, %u-bit, colour type %u", (unsigned long)width, (unsigned long)height, depth, colour);
     } else if (chunks == 0) {
       printf("\n");
-      status = fail(path, "first chunk is not IHDR", start);
+      status = fail(path, "first chunk is not a 13-byte IHDR", start);
       break;
     }
     printf("  ok\n");

@@ -27,6 +27,7 @@ def png_samples():
         "truncated.png": ok[: len(sig) + len(ihdr) + 20],
         "huge_length.png": sig + ihdr + struct.pack(">I", 0xFFFFFFF0) + b"IDAT" + idat_data,
         "no_iend.png": sig + ihdr + idat,
+        "no_ihdr.png": sig + idat + iend,
     }
 
 
