@@ -78,7 +78,7 @@ TEST(HppReader, MovesTransferTheHandleAndTheInput) {
   ASSERT_TRUE(a.u8());
 
   tavbin::reader moved(std::move(a));
-  expect_empty(a); // NOLINT(bugprone-use-after-move): a moved-from reader is specified empty
+  expect_empty(a); // NOLINT(bugprone-use-after-move): a moved-from reader is documented as empty
   EXPECT_EQ(moved.get(), handle);
   EXPECT_EQ(moved.tell(), 1u); // the cursor went with it
   const auto v = moved.view(2);
