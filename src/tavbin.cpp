@@ -477,8 +477,8 @@ inline tavbin_status append(tavbin_writer *w, const uint8_t *head, uint64_t head
   return record(w, TAVBIN_OK);
 }
 
-// Fixed-width appends lay their bytes out locally and append them once; the
-// common case is one capacity test and one store.
+// Fixed-width appends store in place: the common case is one capacity test and
+// one store.
 template <typename T> inline tavbin_status put_fixed(tavbin_writer *w, T value) {
   store<T>(w->data + w->len, value, w->endian);
   w->len += sizeof(T);
