@@ -18,12 +18,14 @@
 using System;
 using System.Runtime.InteropServices;
 using Microsoft.Win32.SafeHandles;
+using static Tavbin.Checks;
 
 namespace Tavbin
 {
     /// <summary>The status of a call; the values are the C codes and never change.</summary>
     public enum Status
     {
+        /// <summary>Success.</summary>
         Ok = 0,
         /// <summary>Fewer bytes remain than the read needs.</summary>
         Eof = 1,
@@ -56,11 +58,23 @@ namespace Tavbin
         }
 
         public Status Status { get; }
+    }
 
-        internal static void ThrowIfFailed(int status)
+    // What Reader, Writer and Library share: a failed status becomes an exception, a
+    // closed handle an ObjectDisposedException rather than a call.
+    static class Checks
+    {
+        internal static void Check(int status)
         {
             if (status != 0)
                 throw new TavbinException((Status)status);
+        }
+
+        internal static T Live<T>(T handle, string owner) where T : SafeHandle
+        {
+            if (handle.IsClosed)
+                throw new ObjectDisposedException(owner);
+            return handle;
         }
     }
 
@@ -288,20 +302,7 @@ namespace Tavbin
             h.Dispose();
         }
 
-        ReaderHandle H
-        {
-            get
-            {
-                if (h.IsClosed)
-                    throw new ObjectDisposedException(nameof(Reader));
-                return h;
-            }
-        }
-
-        static void Check(int status)
-        {
-            TavbinException.ThrowIfFailed(status);
-        }
+        ReaderHandle H => Live(h, nameof(Reader));
 
         /// <summary>Length of the array.</summary>
         public ulong Size => Native.tavbin_size(H);
@@ -442,20 +443,7 @@ namespace Tavbin
             h.Dispose();
         }
 
-        WriterHandle H
-        {
-            get
-            {
-                if (h.IsClosed)
-                    throw new ObjectDisposedException(nameof(Writer));
-                return h;
-            }
-        }
-
-        static void Check(int status)
-        {
-            TavbinException.ThrowIfFailed(status);
-        }
+        WriterHandle H => Live(h, nameof(Writer));
 
         /// <summary>Number of bytes written so far.</summary>
         public ulong Length => Native.tavbinw_len(H);
@@ -561,49 +549,53 @@ namespace Tavbin
             return pin;
         }
 
-        /// <summary>The 2-byte value at data[offset]. TavbinException: Eof if fewer than 2
-        /// bytes are there, InvalidArg for a byte order that is not one.</summary>
+        /// <summary>The 2-byte value at data[offset] (LoadU32, LoadU64: 4, 8 bytes).
+        /// TavbinException: Eof if fewer bytes are there, an offset past the end included;
+        /// InvalidArg for a byte order that is not one. ArgumentOutOfRangeException for a
+        /// negative offset.</summary>
         public static ushort LoadU16(byte[] data, int offset, Endian order)
         {
             GCHandle pin = Pin(data, offset, out IntPtr at, out ulong avail);
-            try { TavbinException.ThrowIfFailed(Native.tavbin_load_u16(at, avail, (uint)order, out ushort v)); return v; }
+            try { Check(Native.tavbin_load_u16(at, avail, (uint)order, out ushort v)); return v; }
             finally { pin.Free(); }
         }
 
         public static uint LoadU32(byte[] data, int offset, Endian order)
         {
             GCHandle pin = Pin(data, offset, out IntPtr at, out ulong avail);
-            try { TavbinException.ThrowIfFailed(Native.tavbin_load_u32(at, avail, (uint)order, out uint v)); return v; }
+            try { Check(Native.tavbin_load_u32(at, avail, (uint)order, out uint v)); return v; }
             finally { pin.Free(); }
         }
 
         public static ulong LoadU64(byte[] data, int offset, Endian order)
         {
             GCHandle pin = Pin(data, offset, out IntPtr at, out ulong avail);
-            try { TavbinException.ThrowIfFailed(Native.tavbin_load_u64(at, avail, (uint)order, out ulong v)); return v; }
+            try { Check(Native.tavbin_load_u64(at, avail, (uint)order, out ulong v)); return v; }
             finally { pin.Free(); }
         }
 
-        /// <summary>Stores value at buffer[offset]. TavbinException: Range if fewer than 2
-        /// bytes are there (nothing is written), InvalidArg for a byte order that is not one.</summary>
+        /// <summary>Stores the 2 bytes of value at buffer[offset] (StoreU32, StoreU64: 4, 8).
+        /// TavbinException: Range if fewer bytes are there, an offset past the end
+        /// included (nothing is written); InvalidArg for a byte order that is not one.
+        /// ArgumentOutOfRangeException for a negative offset.</summary>
         public static void StoreU16(byte[] buffer, int offset, ushort value, Endian order)
         {
             GCHandle pin = Pin(buffer, offset, out IntPtr at, out ulong cap);
-            try { TavbinException.ThrowIfFailed(Native.tavbin_store_u16(at, cap, (uint)order, value)); }
+            try { Check(Native.tavbin_store_u16(at, cap, (uint)order, value)); }
             finally { pin.Free(); }
         }
 
         public static void StoreU32(byte[] buffer, int offset, uint value, Endian order)
         {
             GCHandle pin = Pin(buffer, offset, out IntPtr at, out ulong cap);
-            try { TavbinException.ThrowIfFailed(Native.tavbin_store_u32(at, cap, (uint)order, value)); }
+            try { Check(Native.tavbin_store_u32(at, cap, (uint)order, value)); }
             finally { pin.Free(); }
         }
 
         public static void StoreU64(byte[] buffer, int offset, ulong value, Endian order)
         {
             GCHandle pin = Pin(buffer, offset, out IntPtr at, out ulong cap);
-            try { TavbinException.ThrowIfFailed(Native.tavbin_store_u64(at, cap, (uint)order, value)); }
+            try { Check(Native.tavbin_store_u64(at, cap, (uint)order, value)); }
             finally { pin.Free(); }
         }
     }
