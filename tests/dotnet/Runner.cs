@@ -1,5 +1,5 @@
-// Runner.cs - runs every [Test] method of the C# binding's tests under mono, no
-// framework needed: TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH [NAME_FILTER]
+// Runner.cs - runs every [Test] method of the C# binding's tests, no framework needed:
+//   mono TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH
 
 using System;
 using System.Collections.Generic;
@@ -20,8 +20,7 @@ namespace Tavbin.Tests
     {
         public static void True(bool condition, string what)
         {
-            if (!condition)
-                throw new Failure(what);
+            if (!condition) throw new Failure(what);
         }
 
         public static void Equal<T>(T expected, T actual, string what)
@@ -30,30 +29,18 @@ namespace Tavbin.Tests
                 throw new Failure($"{what}: expected {expected}, got {actual}");
         }
 
-        public static void Bytes(byte[] expected, byte[] actual, string what)
-        {
-            if (!expected.SequenceEqual(actual))
-                throw new Failure($"{what}: expected {Hex(expected)}, got {Hex(actual)}");
-        }
+        public static void Bytes(byte[] expected, byte[] actual, string what) =>
+            True(expected.SequenceEqual(actual), $"{what}: expected {Hex(expected)}, got {Hex(actual)}");
 
         public static T Throws<T>(Action action, string what) where T : Exception
         {
-            try
-            {
-                action();
-            }
-            catch (T e)
-            {
-                return e;
-            }
-            catch (Exception e)
-            {
-                throw new Failure($"{what}: expected {typeof(T).Name}, got {e.GetType().Name}: {e.Message}");
-            }
+            try { action(); }
+            catch (T e) { return e; }
+            catch (Exception e) { throw new Failure($"{what}: expected {typeof(T).Name}, got {e.GetType().Name}: {e.Message}"); }
             throw new Failure($"{what}: expected {typeof(T).Name}, nothing thrown");
         }
 
-        // The call fails with this status, as the exception and as the message.
+        // The call fails with this status, as the exception's Status and as its message.
         public static void Fails(Status status, Action action, string what)
         {
             TavbinException e = Throws<TavbinException>(action, what);
@@ -62,6 +49,10 @@ namespace Tavbin.Tests
         }
 
         public static string Hex(byte[] b) => BitConverter.ToString(b);
+
+        // "E5 8E 26" as bytes.
+        public static byte[] Of(string hex) =>
+            hex.Split(new[] { ' ' }, StringSplitOptions.RemoveEmptyEntries).Select(h => Convert.ToByte(h, 16)).ToArray();
     }
 
     static class Runner
@@ -70,22 +61,17 @@ namespace Tavbin.Tests
 
         static int Main(string[] args)
         {
-            if (args.Length < 3)
+            if (args.Length != 3)
             {
-                Console.Error.WriteLine("usage: TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH [NAME_FILTER]");
+                Console.Error.WriteLine("usage: TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH");
                 return 2;
             }
             ExportsPath = args[0];
             HeaderPath = args[1];
             ModulePath = args[2];
-            string filter = args.Length > 3 ? args[3] : "";
-
             var tests = Assembly.GetExecutingAssembly().GetTypes()
-                .SelectMany(t => t.GetMethods(BindingFlags.Static | BindingFlags.Public | BindingFlags.NonPublic))
-                .Where(m => m.GetCustomAttributes(typeof(TestAttribute), false).Length > 0)
-                .Where(m => (m.DeclaringType.Name + "." + m.Name).Contains(filter))
-                .OrderBy(m => m.DeclaringType.Name + "." + m.Name)
-                .ToList();
+                .SelectMany(t => t.GetMethods(BindingFlags.Static | BindingFlags.NonPublic))
+                .Where(m => m.IsDefined(typeof(TestAttribute), false)).ToList();
             int failed = 0;
             foreach (MethodInfo m in tests)
             {
