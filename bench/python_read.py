@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Nanoseconds per value read from Python: tavbin's Reader beside the standard library.
+
+Usage (from the repository root, after a build):
+  TAVBIN_LIBRARY=build/default/libbinary-read-util.so.1 PYTHONPATH=python \
+      python3 bench/python_read.py [--count N] [--repeat R]
+
+Each figure is the best of R runs over N values, so it is the cost of the call
+on a quiet moment, not an average over other processes' noise. No time is asserted.
+"""
+
+from __future__ import annotations
+
+import argparse
+import platform
+import random
+import struct
+import time
+from typing import Callable, List, Tuple
+
+import tavbin
+
+
+def leb128_decode(data: bytes, pos: int) -> Tuple[int, int]:
+    """Pure-Python unsigned LEB128: the value and the position after it."""
+    result = shift = 0
+    while True:
+        byte = data[pos]
+        pos += 1
+        result |= (byte & 0x7F) << shift
+        if byte < 0x80:
+            return result, pos
+        shift += 7
+
+
+def best_ns(run: Callable[[], None], count: int, repeat: int) -> float:
+    best = float("inf")
+    for _ in range(repeat):
+        start = time.perf_counter_ns()
+        run()
+        best = min(best, (time.perf_counter_ns() - start) / count)
+    return best
+
+
+def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
+    rng = random.Random(1)
+    u32s = bytes(rng.getrandbits(8) for _ in range(4 * count))
+    # LEB128 values of 1 to 5 bytes, as section sizes and counts tend to be.
+    w = tavbin.Writer()
+    for _ in range(count):
+        w.leb128(rng.getrandbits(rng.choice((7, 14, 21, 28, 32))))
+    lebs = w.getvalue()
+    w.close()
+    unpack = struct.Struct(">I").unpack_from
+
+    def reader_u32() -> None:
+        r = tavbin.Reader(u32s)
+        u32 = r.u32
+        for _ in range(count):
+            u32()
+        r.close()
+
+    def struct_unpack_from() -> None:
+        for pos in range(0, 4 * count, 4):
+            struct.unpack_from(">I", u32s, pos)
+
+    def struct_compiled() -> None:
+        for pos in range(0, 4 * count, 4):
+            unpack(u32s, pos)
+
+    def int_from_bytes() -> None:
+        for pos in range(0, 4 * count, 4):
+            int.from_bytes(u32s[pos : pos + 4], "big")
+
+    def reader_leb128() -> None:
+        r = tavbin.Reader(lebs)
+        leb128 = r.leb128
+        for _ in range(count):
+            leb128()
+        r.close()
+
+    def python_leb128() -> None:
+        pos = 0
+        for _ in range(count):
+            _, pos = leb128_decode(lebs, pos)
+
+    return [
+        ("Reader.u32()", reader_u32),
+        ("struct.unpack_from('>I', buf, pos)", struct_unpack_from),
+        ("struct.Struct('>I').unpack_from(buf, pos)", struct_compiled),
+        ("int.from_bytes(buf[pos:pos + 4], 'big')", int_from_bytes),
+        ("Reader.leb128()", reader_leb128),
+        ("pure-Python LEB128 decoder", python_leb128),
+    ]
+
+
+def cpu_name() -> str:
+    try:
+        with open("/proc/cpuinfo", encoding="ascii", errors="replace") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--count", type=int, default=200_000, help="values per run")
+    parser.add_argument("--repeat", type=int, default=7, help="runs per case; the best is kept")
+    args = parser.parse_args()
+    print(f"{cpu_name()}; {platform.python_implementation()} {platform.python_version()}; module {tavbin._native.path}")
+    print(f"{'ns per value':>12}  what (best of {args.repeat} runs of {args.count} values)")
+    for name, run in cases(args.count):
+        print(f"{best_ns(run, args.count, args.repeat):12.1f}  {name}")
+
+
+if __name__ == "__main__":
+    main()
