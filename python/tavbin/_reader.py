@@ -19,11 +19,11 @@ from ctypes import (
     create_string_buffer,
     string_at,
 )
-from types import TracebackType
-from typing import Any, NoReturn, Optional, Type
+from typing import Any
 
 from ._buffer import Borrowed, BytesLike
-from ._errors import BIG, LITTLE, U32_MAX, U64_MAX, InvalidArgError, OomError, Status, check_int, error
+from ._errors import BIG, U32_MAX, U64_MAX, check_int
+from ._handle import Handle
 from ._native import lib, unchecked
 
 
@@ -67,7 +67,7 @@ def _size_arg(value: Any, what: str) -> c_uint64:
     return c_uint64(value)
 
 
-class Reader:
+class Reader(Handle):
     """A cursor over bytes you own: fixed-width integers and floats in a chosen byte
     order, blocks, length-prefixed strings, LEB128, bit fields, peeks and reads at
     absolute offsets. It never reads outside `data`.
@@ -84,72 +84,26 @@ class Reader:
     A reader may be used on any thread, but not by two threads at once.
     """
 
-    __slots__ = ("_h", "_out", "_ref", "_data", "__weakref__")
+    __slots__ = ("_out", "_ref", "_data")
+    _c_close = lib.tavbin_close
+    _c_set_endian = lib.tavbin_set_endian
+    _c_last_error = lib.tavbin_last_error
 
     def __init__(self, data: BytesLike, order: int = BIG) -> None:
         self._h: Any = None
         order = check_int(order, 0, U32_MAX, "order")
-        borrowed = Borrowed(data)
-        h = lib.tavbin_open(borrowed.address, borrowed.size, order)
+        self._data = Borrowed(data)
+        h = lib.tavbin_open(self._data.address, self._data.size, order)
         if not h:
-            borrowed.release()
-            if order not in (BIG, LITTLE):
-                raise InvalidArgError(where="Reader: order must be BIG or LITTLE")
-            raise OomError(where="Reader")
-        self._data = borrowed
+            self._data.release()
+        self._adopt(h, order)
         self._out = _Out()
         self._ref = byref(self._out)
-        self._h = h
 
-    # -- life -------------------------------------------------------------
-
-    def close(self) -> None:
-        """Destroy the reader and end the borrow of its data. Safe to repeat."""
-        h, self._h = self._h, None
-        if h:
-            lib.tavbin_close(h)
-            self._data.release()
-
-    def __del__(self, _close: Any = lib.tavbin_close) -> None:
-        h = getattr(self, "_h", None)
-        if h:
-            self._h = None
-            _close(h)
-
-    def __enter__(self) -> Reader:
-        return self
-
-    def __exit__(
-        self,
-        exc_type: Optional[Type[BaseException]],
-        exc: Optional[BaseException],
-        tb: Optional[TracebackType],
-    ) -> None:
-        self.close()
-
-    @property
-    def closed(self) -> bool:
-        """True after close()."""
-        return not self._h
-
-    def _fail(self, status: int, where: str) -> NoReturn:
-        if not self._h:
-            raise ValueError(f"Reader.{where}() on a closed reader")
-        raise error(status, "Reader." + where)
-
-    def _live(self, where: str) -> Any:
-        if not self._h:
-            raise ValueError(f"Reader.{where} on a closed reader")
-        return self._h
+    def _after_close(self) -> None:
+        self._data.release()
 
     # -- cursor -----------------------------------------------------------
-
-    def set_endian(self, order: int) -> None:
-        """Change the byte order of later reads. The cursor does not move.
-        InvalidArgError (recorded, order kept) if order is not BIG or LITTLE."""
-        status = lib.tavbin_set_endian(self._h, check_int(order, 0, U32_MAX, "order"))
-        if status:
-            self._fail(status, "set_endian")
 
     def seek(self, offset: int) -> None:
         """Move the cursor to byte `offset` (0 to size) and end any partly read byte.
@@ -170,11 +124,6 @@ class Reader:
     def size(self) -> int:
         """Size of the data, in bytes."""
         return lib.tavbin_size(self._live("size"))
-
-    @property
-    def last_error(self) -> Status:
-        """The last recorded status."""
-        return Status(lib.tavbin_last_error(self._live("last_error")))
 
     def bit_align(self) -> None:
         """Skip the rest of a partly read byte, if any. Records nothing."""

@@ -16,22 +16,12 @@ from ctypes import (
     c_void_p,
     string_at,
 )
-from types import TracebackType
-from typing import Any, NoReturn, Optional, Type
+
+from typing import Any
 
 from ._buffer import Borrowed, BytesLike
-from ._errors import (
-    BIG,
-    LITTLE,
-    U32_MAX,
-    U64_MAX,
-    InvalidArgError,
-    OomError,
-    Status,
-    check_float,
-    check_int,
-    error,
-)
+from ._errors import BIG, U32_MAX, U64_MAX, check_float, check_int
+from ._handle import Handle
 from ._native import lib, unchecked
 
 _c_u8, _c_u16, _c_i16, _c_u32, _c_i32, _c_f32, _c_u64, _c_i64, _c_f64, _c_leb128 = (
@@ -49,7 +39,7 @@ _I64 = (-(2**63), 2**63 - 1)
 _F32_SAFE = 3.4e38
 
 
-class Writer:
+class Writer(Handle):
     """A buffer that grows as you append: integers and floats in a chosen byte order,
     blocks, length-prefixed strings and LEB128.
 
@@ -63,65 +53,18 @@ class Writer:
     may be used on any thread, but not by two threads at once.
     """
 
-    __slots__ = ("_h", "__weakref__")
+    __slots__ = ()
+    _c_close = lib.tavbinw_close
+    _c_set_endian = lib.tavbinw_set_endian
+    _c_last_error = lib.tavbinw_last_error
 
     def __init__(self, initial_cap: int = 0, order: int = BIG) -> None:
         self._h: Any = None
         initial_cap = check_int(initial_cap, 0, U64_MAX, "initial_cap")
         order = check_int(order, 0, U32_MAX, "order")
-        h = lib.tavbinw_open(initial_cap, order)
-        if not h:
-            if order not in (BIG, LITTLE):
-                raise InvalidArgError(where="Writer: order must be BIG or LITTLE")
-            raise OomError(where="Writer")
-        self._h = h
+        self._adopt(lib.tavbinw_open(initial_cap, order), order)
 
-    # -- life and queries -------------------------------------------------
-
-    def close(self) -> None:
-        """Destroy the writer and its buffer. Safe to repeat."""
-        h, self._h = self._h, None
-        if h:
-            lib.tavbinw_close(h)
-
-    def __del__(self, _close: Any = lib.tavbinw_close) -> None:
-        h = getattr(self, "_h", None)
-        if h:
-            self._h = None
-            _close(h)
-
-    def __enter__(self) -> Writer:
-        return self
-
-    def __exit__(
-        self,
-        exc_type: Optional[Type[BaseException]],
-        exc: Optional[BaseException],
-        tb: Optional[TracebackType],
-    ) -> None:
-        self.close()
-
-    @property
-    def closed(self) -> bool:
-        """True after close()."""
-        return not self._h
-
-    def _fail(self, status: int, where: str) -> NoReturn:
-        if not self._h:
-            raise ValueError(f"Writer.{where}() on a closed writer")
-        raise error(status, "Writer." + where)
-
-    def _live(self, where: str) -> Any:
-        if not self._h:
-            raise ValueError(f"Writer.{where} on a closed writer")
-        return self._h
-
-    def set_endian(self, order: int) -> None:
-        """Change the byte order of later appends; bytes already written stay as they
-        are. InvalidArgError (recorded, order kept) if order is not BIG or LITTLE."""
-        status = lib.tavbinw_set_endian(self._h, check_int(order, 0, U32_MAX, "order"))
-        if status:
-            self._fail(status, "set_endian")
+    # -- queries -----------------------------------------------------------
 
     def getvalue(self) -> builtins.bytes:
         """A copy of the bytes written so far."""
@@ -132,11 +75,6 @@ class Writer:
     def __len__(self) -> int:
         """Number of bytes written so far."""
         return lib.tavbinw_len(self._live("len()"))
-
-    @property
-    def last_error(self) -> Status:
-        """The last recorded status."""
-        return Status(lib.tavbinw_last_error(self._live("last_error")))
 
     # -- appends ------------------------------------------------------------
     # OomError (recorded, nothing appended) if the buffer cannot grow.

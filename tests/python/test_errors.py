@@ -2,6 +2,7 @@
 exceptions before anything reaches C, never a crash or a silent wrap."""
 
 import array
+import copy
 import inspect
 import pickle
 import tracemalloc
@@ -187,3 +188,12 @@ def test_every_call_after_close_is_a_value_error(cls, calls):
     for prop in ("last_error",) + (("size",) if cls is tavbin.Reader else ()):
         with pytest.raises(ValueError, match="closed"):
             getattr(handle, prop)
+
+
+@pytest.mark.parametrize("make", [lambda: tavbin.Reader(bytearray(8)), tavbin.Writer])
+@pytest.mark.parametrize("how", [copy.copy, copy.deepcopy, pickle.dumps])
+def test_handles_cannot_be_copied(make, how):
+    # A copy would close the same C handle twice.
+    handle = make()
+    with pytest.raises(TypeError, match="owns a C handle"):
+        how(handle)

@@ -39,3 +39,11 @@ def test_the_writer_example_runs():
     scope = {}
     exec(compile("import tavbin\n" + code, "README.md", "exec"), scope)
     assert scope["record"][:8] == b"RIFF\x24\0\0\0"
+
+
+def test_the_package_docstring_example_runs():
+    import doctest
+
+    import tavbin
+
+    assert doctest.testmod(tavbin).failed == 0
