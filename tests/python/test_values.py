@@ -3,12 +3,17 @@ every width and both byte orders, bit fields, LEB128, strings, loads and stores.
 
 import math
 import struct
+import sys
 
 import pytest
+from conftest import ROOT
 from hypothesis import given
 from hypothesis import strategies as st
 
 import tavbin
+
+sys.path.insert(0, str(ROOT / "tests"))
+from make_samples import leb as leb128_encode  # noqa: E402  the samples' reference encoder
 
 ORDERS = {tavbin.BIG: ">", tavbin.LITTLE: "<"}
 orders = st.sampled_from(sorted(ORDERS))
@@ -83,15 +88,6 @@ def test_bits_match_a_bit_by_bit_reference(data, steps):
         else:
             assert (r.u8() if step == "u8" else r.bits(step)) == expect
         assert r.tell() == model.pos // 8
-
-
-def leb128_encode(value):
-    out = bytearray()
-    while True:
-        byte, value = value & 0x7F, value >> 7
-        out.append(byte | (0x80 if value else 0))
-        if not value:
-            return bytes(out)
 
 
 # Writer kind -> (values, the bytes expected for a value in an order, how to read it back).
