@@ -100,23 +100,6 @@ def test_version_matches_the_build_and_pyproject():
 BUILT = os.environ.get("TAVBIN_LIBRARY") or _native.path
 
 
-@pytest.mark.parametrize(
-    "env, bundled, expect",
-    [
-        ({"TAVBIN_LIBRARY": BUILT}, True, "env"),
-        ({}, True, "bundled"),
-        ({"TAVBIN_LIBRARY": "/nonexistent/lib.so"}, True, "bundled"),
-        ({"TAVBIN_LIBRARY": ""}, True, "bundled"),
-    ],
-)
-def test_lookup_order(tmp_path, env, bundled, expect):
-    if bundled:
-        shutil.copy(BUILT, tmp_path / _native.LIBRARY_NAME)
-    lib, path = _native.load_library(environ=env, package_dir=str(tmp_path))
-    assert path == (BUILT if expect == "env" else str(tmp_path / _native.LIBRARY_NAME))
-    assert lib.tavbin_strerror(4) == b"too_large"
-
-
 def import_elsewhere(tmp_path, env):
     """Import a copy of the package that carries no module, in a fresh interpreter
     (one that has loaded the module would find it again by its name)."""

@@ -79,42 +79,24 @@ def test_hostile_lengths_allocate_nothing():
     assert peak < 1 << 20
 
 
-big = 2**64
 # (call, the exception): each is refused in Python; nothing is recorded.
 BAD_ARGUMENTS = [
     (lambda r, w: r.bytes(-1), OverflowError),
-    (lambda r, w: r.ascii(big), OverflowError),
-    (lambda r, w: r.skip(-5), OverflowError),
-    (lambda r, w: r.seek(-1), OverflowError),
-    (lambda r, w: r.u32_at(-1), OverflowError),
-    (lambda r, w: r.u8_at(big), OverflowError),
+    (lambda r, w: r.u8_at(2**64), OverflowError),
     (lambda r, w: r.bits(-1), OverflowError),
-    (lambda r, w: r.bits(2**32 + 8), OverflowError),
     (lambda r, w: r.leb128(-1), OverflowError),
     (lambda r, w: r.string_u32(-1), OverflowError),
-    (lambda r, w: r.set_endian(-1), OverflowError),
-    (lambda r, w: r.bytes(1.0), TypeError),
     (lambda r, w: r.seek("0"), TypeError),
-    (lambda r, w: r.bits(None), TypeError),
+    (lambda r, w: r.bytes(1.0), TypeError),
     (lambda r, w: w.u8(256), OverflowError),
-    (lambda r, w: w.u8(-1), OverflowError),
-    (lambda r, w: w.u16(2**16), OverflowError),
     (lambda r, w: w.i16(-(2**15) - 1), OverflowError),
     (lambda r, w: w.u32(-1), OverflowError),
-    (lambda r, w: w.i32(2**31), OverflowError),
-    (lambda r, w: w.u64(big), OverflowError),
     (lambda r, w: w.i64(2**63), OverflowError),
-    (lambda r, w: w.leb128(-1), OverflowError),
-    (lambda r, w: w.leb128(2**100), OverflowError),
+    (lambda r, w: w.leb128(2**64), OverflowError),
     (lambda r, w: w.f32(1e39), OverflowError),
-    (lambda r, w: w.f64(2**1024), OverflowError),
     (lambda r, w: w.u32(1.5), TypeError),
-    (lambda r, w: w.u8("1"), TypeError),
     (lambda r, w: w.f64("1.5"), TypeError),
-    (lambda r, w: w.f32(b"1"), TypeError),
     (lambda r, w: w.bytes("text"), TypeError),
-    (lambda r, w: w.string_u32(None), TypeError),
-    (lambda r, w: w.bytes(12), TypeError),
 ]
 
 
@@ -133,18 +115,10 @@ def test_bad_arguments_raise_before_any_call(call, exc):
     "make, exc",
     [
         (lambda: tavbin.Reader("text"), TypeError),
-        (lambda: tavbin.Reader(None), TypeError),
-        (lambda: tavbin.Reader(42), TypeError),
         (lambda: tavbin.Reader(b"", order=2), tavbin.InvalidArgError),
-        (lambda: tavbin.Reader(b"", order=-1), OverflowError),
-        (lambda: tavbin.Writer(order=2), tavbin.InvalidArgError),
         (lambda: tavbin.Writer(initial_cap=-1), OverflowError),
-        (lambda: tavbin.Writer(initial_cap=1.5), TypeError),
-        (lambda: tavbin.load_u16("ab"), TypeError),
         (lambda: tavbin.load_u32(b"abcd", offset=-1), OverflowError),
-        (lambda: tavbin.load_u64(b"abcdefgh", order=2), tavbin.InvalidArgError),
         (lambda: tavbin.store_u16(b"ab", 1), TypeError),  # read-only
-        (lambda: tavbin.store_u16(bytearray(2), 2**16), OverflowError),
         (lambda: tavbin.store_u32(memoryview(bytearray(8))[::2], 1), TypeError),  # not contiguous
         (lambda: tavbin.strerror(2**31), OverflowError),
     ],
