@@ -5,8 +5,8 @@ Usage (from the repository root, after a build):
   TAVBIN_LIBRARY=build/default/libbinary-read-util.so.1 PYTHONPATH=python \
       python3 bench/python_read.py [--count N] [--repeat R]
 
-Each figure is the best of R runs over N values, so it is the cost of the call
-on a quiet moment, not an average over other processes' noise; the cases take
+Each figure is the best of R short runs over N values, so it is the cost of the
+call in a quiet moment, not an average over other processes' noise; the cases take
 turns within each round, so load that comes and goes shifts them alike. No time is
 asserted.
 """
@@ -46,12 +46,16 @@ def ns_per_value(run: Callable[[], None], count: int) -> float:
 def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
     rng = random.Random(1)
     u32s = bytes(rng.getrandbits(8) for _ in range(4 * count))
-    # LEB128 values of 1 to 5 bytes, as section sizes and counts tend to be.
-    w = tavbin.Writer()
-    for _ in range(count):
-        w.leb128(rng.getrandbits(rng.choice((7, 14, 21, 28, 32))))
-    lebs = w.getvalue()
-    w.close()
+    # LEB128 values of 1 to 5 bytes, as section sizes and counts tend to be, and
+    # 64-bit values of 8 to 10 bytes.
+    short = [rng.getrandbits(rng.choice((7, 14, 21, 28, 32))) for _ in range(count)]
+    wide = [rng.getrandbits(64) | 1 << 56 for _ in range(count)]
+    lebs = {}
+    for name, values in (("1 to 5 bytes", short), ("8 to 10 bytes", wide)):
+        with tavbin.Writer() as w:
+            for value in values:
+                w.leb128(value)
+            lebs[name] = w.getvalue()
     unpack = struct.Struct(">I").unpack_from
 
     def reader_u32() -> None:
@@ -88,16 +92,22 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
             fn(h, out)
         r.close()
 
-    def reader_leb128() -> None:
-        r = tavbin.Reader(lebs)
-        for _ in range(count):
-            r.leb128()
-        r.close()
+    def reader_leb128(data: bytes) -> Callable[[], None]:
+        def run() -> None:
+            r = tavbin.Reader(data)
+            for _ in range(count):
+                r.leb128()
+            r.close()
 
-    def python_leb128() -> None:
-        pos = 0
-        for _ in range(count):
-            _, pos = leb128_decode(lebs, pos)
+        return run
+
+    def python_leb128(data: bytes) -> Callable[[], None]:
+        def run() -> None:
+            pos = 0
+            for _ in range(count):
+                _, pos = leb128_decode(data, pos)
+
+        return run
 
     return [
         ("Reader.u32()", reader_u32),
@@ -106,8 +116,13 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
         ("int.from_bytes(buf[pos:pos + 4], 'big')", int_from_bytes),
         ("  tavbin_u32 alone, through its declared argtypes", declared_call),
         ("  tavbin_u32 alone, through the unchecked twin", unchecked_call),
-        ("Reader.leb128()", reader_leb128),
-        ("pure-Python LEB128 decoder", python_leb128),
+    ] + [
+        case
+        for size, data in lebs.items()
+        for case in (
+            (f"Reader.leb128(), {size}", reader_leb128(data)),
+            (f"pure-Python LEB128 decoder, {size}", python_leb128(data)),
+        )
     ]
 
 
@@ -124,8 +139,8 @@ def cpu_name() -> str:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--count", type=int, default=200_000, help="values per run")
-    parser.add_argument("--repeat", type=int, default=7, help="runs per case; the best is kept")
+    parser.add_argument("--count", type=int, default=20_000, help="values per run")
+    parser.add_argument("--repeat", type=int, default=60, help="runs per case; the best is kept")
     args = parser.parse_args()
     print(f"{cpu_name()}; {platform.python_implementation()} {platform.python_version()}; module {tavbin._native.path}")
     print(f"{'ns per value':>12}  what (best of {args.repeat} runs of {args.count} values)")
