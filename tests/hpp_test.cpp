@@ -1,11 +1,13 @@
 // The C++ wrapper: what it adds over the C interface (ownership, moves, results,
-// error codes), not the decoding again. Built once as C++17 without exceptions
-// and once as C++20.
+// error codes, the cursor, the reads and writes built on the C calls), not the
+// decoding again. Built once as C++17 without exceptions and once as C++20.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -18,9 +20,11 @@ namespace {
 // tests/support.h is C++20; this file must also build as C++17, so it keeps its
 // own heap copy of exactly the input's size.
 struct HeapBytes {
-  explicit HeapBytes(std::initializer_list<uint8_t> b) : n(b.size()), p(static_cast<uint8_t *>(std::malloc(b.size()))) {
-    std::memcpy(p, b.begin(), b.size());
+  explicit HeapBytes(std::initializer_list<uint8_t> b) : HeapBytes(b.begin(), b.size()) {}
+  HeapBytes(const void *b, size_t size) : n(size), p(static_cast<uint8_t *>(std::malloc(size == 0 ? 1 : size))) {
+    if (size != 0) std::memcpy(p, b, size);
   }
+  tavbin::byte_view view() const { return tavbin::byte_view(p, n); }
   ~HeapBytes() { std::free(p); }
   HeapBytes(const HeapBytes &) = delete;
   HeapBytes &operator=(const HeapBytes &) = delete;
@@ -292,6 +296,413 @@ TEST(HppErrorCode, PortableConditions) {
     // A status is never confused with the same number in another category.
     EXPECT_NE(ec, std::error_code(static_cast<int>(c.e), std::generic_category()));
   }
+}
+
+} // namespace
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// ---------------------------------------------------------------------------
+// No dangling input
+// ---------------------------------------------------------------------------
+
+template <class T, class = void> struct can_open : std::false_type {};
+template <class T>
+struct can_open<T, std::void_t<decltype(tavbin::reader::open(std::declval<T>()))>> : std::true_type {};
+
+static_assert(!can_open<std::vector<uint8_t>>::value && !can_open<std::string>::value &&
+                  !can_open<std::array<uint8_t, 4>>::value && !can_open<const std::string>::value,
+              "a temporary that owns its bytes would die before the reader");
+static_assert(can_open<std::vector<uint8_t> &>::value && can_open<const std::string &>::value &&
+                  can_open<std::array<uint8_t, 4> &>::value,
+              "a container that outlives the statement is fine");
+static_assert(can_open<std::string_view>::value && can_open<tavbin::byte_view>::value &&
+                  can_open<tavbin::byte_view &>::value,
+              "views of bytes that live on are fine");
+#if defined(__cpp_lib_span)
+static_assert(can_open<std::span<const uint8_t>>::value && can_open<std::span<uint8_t, 4>>::value);
+#endif
+
+// ---------------------------------------------------------------------------
+// Cursor
+// ---------------------------------------------------------------------------
+
+TEST(HppCursor, StopsAtTheFirstFailureAndCallsNothingAfter) {
+  const HeapBytes b({0x01, 0x02, 0x03, 0x04, 0x05, 0x00});
+  auto r = tavbin::reader::open(b.view());
+  tavbin::cursor c(r);
+  EXPECT_EQ(c.u8(), 1);
+  EXPECT_EQ(c.u16(), 0x0203);
+  EXPECT_EQ(c.offset(), 3u); // while nothing failed: where the reader is
+  EXPECT_EQ(c.u64(), 0u);    // 3 bytes left
+  EXPECT_FALSE(c);
+  EXPECT_EQ(c.status(), TAVBIN_EOF);
+  EXPECT_EQ(c.error(), tavbin::errc::eof);
+  EXPECT_EQ(c.offset(), 3u);
+
+  // Each of these would succeed, move the reader or record TAVBIN_OK if called.
+  char dst[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(c.u8(), 0);
+  EXPECT_EQ(c.peek_u8(), 0);
+  EXPECT_EQ(c.u8_at(0), 0);
+  EXPECT_EQ(c.bits(3), 0u);
+  EXPECT_EQ(c.leb128(), 0u);
+  EXPECT_EQ(c.sleb128(), 0);
+  c.skip(1);
+  EXPECT_TRUE(c.bytes(dst, 1).empty());
+  EXPECT_TRUE(c.view(1).empty());
+  EXPECT_EQ(c.cstring(9), "");
+  EXPECT_FALSE(c.sub(1));
+  EXPECT_EQ(dst[0], 'x');
+  EXPECT_EQ(r.tell(), 3u);
+  EXPECT_EQ(r.last_error(), TAVBIN_EOF);
+  EXPECT_EQ(c.status(), TAVBIN_EOF);
+  EXPECT_EQ(c.offset(), 3u);
+  // The reader itself still works.
+  EXPECT_EQ(r.u8().value, 4);
+}
+
+TEST(HppCursor, ReportsEachKindOfFailureWhereItHappened) {
+  using Read = void (*)(tavbin::cursor &);
+  const struct {
+    const char *what;
+    Read before; // succeeds
+    Read fails;
+    tavbin_status status;
+    uint64_t offset, tell_after;
+  } cases[] = {
+      {"control", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16(); }, TAVBIN_OK, 3, 3},
+      {"eof", [](tavbin::cursor &c) { c.u16(); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF, 2, 2},
+      // A partly read byte counts as not read, and the failing read skips it.
+      {"eof after bits", [](tavbin::cursor &c) { c.bits(4); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF, 0, 1},
+      {"range", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16_at(3); }, TAVBIN_RANGE, 1, 1},
+      {"bad bit count", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.bits(65); },
+       TAVBIN_INVALID_ARG, 1, 1},
+      {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); }, TAVBIN_TOO_LARGE, 1, 1},
+      {"sub", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { (void)c.sub(4); }, TAVBIN_EOF, 1, 1},
+      {"peek", [](tavbin::cursor &c) { c.skip(4); }, [](tavbin::cursor &c) { c.peek_u8(); }, TAVBIN_EOF, 4, 4},
+  };
+  for (const auto &k : cases) {
+    const HeapBytes b({0x10, 0x20, 0x30, 0x40});
+    auto r = tavbin::reader::open(b.view());
+    tavbin::cursor c(r);
+    k.before(c);
+    ASSERT_TRUE(c) << k.what;
+    k.fails(c);
+    EXPECT_EQ(c.status(), k.status) << k.what;
+    EXPECT_EQ(c.offset(), k.offset) << k.what;
+    EXPECT_EQ(r.tell(), k.tell_after) << k.what;
+  }
+  tavbin::reader none;
+  tavbin::cursor c(none);
+  EXPECT_EQ(c.u8(), 0);
+  EXPECT_EQ(c.status(), TAVBIN_INVALID_ARG);
+}
+
+// Every read of the cursor, wired to the right reader call, in both byte orders.
+TEST(HppCursor, ReadsBackWhatTheWriterWrote) {
+  for (tavbin::endian order : {tavbin::endian::big, tavbin::endian::little}) {
+    auto w = tavbin::writer::open(order);
+    w.u8(0xFE);
+    w.i8(-3);
+    w.u16(0xBEEF);
+    w.i16(-300);
+    w.u32(0xDEADBEEF);
+    w.i32(-70000);
+    w.u64(0x0123456789ABCDEF);
+    w.i64(-5000000000);
+    w.f32(1.5f);
+    w.f64(-2.25);
+    w.leb128(624485);
+    w.sleb128(-123456);
+    w.append("name\0"sv);
+    w.string_u32("str");
+    w.append("\x01\x02\x03"sv);
+    w.u8(0xA5);
+    ASSERT_EQ(w.first_error(), TAVBIN_OK);
+
+    const HeapBytes b(w.bytes().data(), w.bytes().size());
+    auto r = tavbin::reader::open(b.view(), order);
+    tavbin::cursor c(r);
+    const bool big = order == tavbin::endian::big;
+    EXPECT_EQ(c.peek_u16(), big ? 0xFEFDu : 0xFDFEu);
+    EXPECT_EQ(c.peek_u32(), big ? 0xFEFDBEEFu : 0xBEEFFDFEu);
+    EXPECT_EQ(c.peek_u64(), c.u64_at(0));
+    EXPECT_EQ(c.u8(), 0xFE);
+    EXPECT_EQ(c.i8(), -3);
+    EXPECT_EQ(c.u16(), 0xBEEF);
+    EXPECT_EQ(c.u16_at(2), 0xBEEF);
+    EXPECT_EQ(c.i16(), -300);
+    EXPECT_EQ(c.peek_u8(), c.u8_at(6));
+    EXPECT_EQ(c.u32(), 0xDEADBEEFu);
+    EXPECT_EQ(c.u32_at(6), 0xDEADBEEFu);
+    EXPECT_EQ(c.i32(), -70000);
+    EXPECT_EQ(c.u64(), 0x0123456789ABCDEFu);
+    EXPECT_EQ(c.i64(), -5000000000);
+    EXPECT_EQ(c.f32(), 1.5f);
+    EXPECT_EQ(c.f64(), -2.25);
+    EXPECT_EQ(c.leb128(), 624485u);
+    EXPECT_EQ(c.sleb128(), -123456);
+    const std::string_view name = c.cstring(4);
+    EXPECT_EQ(name, "name");
+    EXPECT_EQ(static_cast<const void *>(name.data()), b.p + r.tell() - 5); // in the input, not a copy
+    char s[4];
+    EXPECT_EQ(c.string_u32(s), "str");
+    uint8_t one[1];
+    EXPECT_EQ(c.bytes(one, 1).data(), one);
+    EXPECT_EQ(one[0], 1);
+    const tavbin::byte_view two = c.view(1);
+    EXPECT_EQ(two.data(), b.p + r.tell() - 1);
+    c.skip(1);
+    EXPECT_EQ(c.bits(4), 0xAu);
+    EXPECT_EQ(c.bits(4), 0x5u);
+    EXPECT_TRUE(c) << c.error().message();
+    EXPECT_EQ(r.remaining(), 0u);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Signed LEB128 and zigzag
+// ---------------------------------------------------------------------------
+
+std::string hex(tavbin::byte_view b) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  for (uint8_t c : b) {
+    if (!s.empty()) s += ' ';
+    s += digits[c >> 4];
+    s += digits[c & 15];
+  }
+  return s;
+}
+
+TEST(HppSleb128, ShortestFormsBothWays) {
+  const struct {
+    int64_t value;
+    const char *bytes;
+  } cases[] = {
+      {0, "00"},          {2, "02"},          {-2, "7E"},    {63, "3F"},    {-64, "40"},
+      {64, "C0 00"},      {-65, "BF 7F"},     {127, "FF 00"}, {-127, "81 7F"}, {128, "80 01"},
+      {-128, "80 7F"},    {129, "81 01"},     {-129, "FF 7E"}, {-1, "7F"},
+      {INT64_MAX, "FF FF FF FF FF FF FF FF FF 00"},
+      {INT64_MIN, "80 80 80 80 80 80 80 80 80 7F"},
+  };
+  for (const auto &c : cases) {
+    auto w = tavbin::writer::open();
+    ASSERT_EQ(w.sleb128(c.value), TAVBIN_OK);
+    EXPECT_EQ(hex(w.bytes()), c.bytes) << c.value;
+    const HeapBytes b(w.bytes().data(), w.bytes().size());
+    auto r = tavbin::reader::open(b.view());
+    const auto got = r.sleb128();
+    EXPECT_EQ(got.status, TAVBIN_OK) << c.bytes;
+    EXPECT_EQ(got.value, c.value) << c.bytes;
+    EXPECT_EQ(r.remaining(), 0u) << c.bytes;
+  }
+}
+
+TEST(HppSleb128, RoundTripsAroundEveryPowerOfTwo) {
+  for (int k = 0; k < 64; ++k) {
+    const uint64_t p = uint64_t{1} << k;
+    for (uint64_t u : {p - 1, p, p + 1, 0 - (p - 1), 0 - p, 0 - (p + 1)}) {
+      const int64_t v = tavbin::zigzag_decode(tavbin::zigzag_encode(static_cast<int64_t>(u)));
+      EXPECT_EQ(static_cast<uint64_t>(v), u);
+      size_t shortest = 1; // the fewest 7-bit groups that hold v with its sign
+      while (shortest < 10 && (v < -(int64_t{1} << (7 * shortest - 1)) || v >= (int64_t{1} << (7 * shortest - 1))))
+        ++shortest;
+      auto w = tavbin::writer::open(tavbin::endian::little);
+      ASSERT_EQ(w.sleb128(v), TAVBIN_OK);
+      EXPECT_EQ(w.size(), shortest) << v;
+      const HeapBytes b(w.bytes().data(), w.bytes().size());
+      auto r = tavbin::reader::open(b.view());
+      EXPECT_EQ(r.sleb128().value, v);
+      EXPECT_EQ(r.remaining(), 0u) << v;
+    }
+  }
+}
+
+TEST(HppSleb128, RefusalsPutTheCursorBack) {
+  const struct {
+    std::vector<uint8_t> bytes; // after one byte the test reads first
+    uint64_t max_bytes;
+    tavbin_status status;
+    int64_t value;
+  } cases[] = {
+      {{0xFF, 0x00}, 10, TAVBIN_OK, 127}, // control
+      {{0x80, 0x80, 0x00}, 10, TAVBIN_OK, 0},
+      {{0xFF, 0xFF, 0x7F}, 10, TAVBIN_OK, -1},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 10, TAVBIN_OK, -1},
+      {{0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}, 16, TAVBIN_OK, 1},
+      {{0x7F}, 0, TAVBIN_INVALID_ARG, 0},
+      {{0x80}, 10, TAVBIN_EOF, 0},
+      {{0x80, 0x80, 0x01}, 2, TAVBIN_EOF, 0},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 9, TAVBIN_EOF, 0},
+      // A tenth byte that does not repeat the sign: outside int64, never truncated.
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 10, TAVBIN_INVALID_ARG, 0},
+      {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7E}, 10, TAVBIN_INVALID_ARG, 0},
+      {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x40}, 10, TAVBIN_INVALID_ARG, 0},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 16, TAVBIN_INVALID_ARG, 0},
+  };
+  for (const auto &c : cases) {
+    std::vector<uint8_t> input = {0xAA};
+    input.insert(input.end(), c.bytes.begin(), c.bytes.end());
+    const HeapBytes b(input.data(), input.size());
+    for (bool partial : {false, true}) { // after a whole byte, or after 3 bits of it
+      auto r = tavbin::reader::open(b.view());
+      ASSERT_EQ(partial ? r.bits(3).status : r.u8().status, TAVBIN_OK);
+      const auto got = r.sleb128(c.max_bytes);
+      EXPECT_EQ(got.status, c.status) << hex(c.bytes);
+      EXPECT_EQ(got.value, c.value);
+      EXPECT_EQ(r.last_error(), c.status);
+      if (c.status == TAVBIN_OK) {
+        EXPECT_EQ(r.tell(), 1 + c.bytes.size());
+      } else if (!(partial && c.max_bytes == 0)) {
+        // Back at the number's first byte; only max_bytes 0 leaves the partial byte.
+        EXPECT_EQ(r.u8().value, c.bytes[0]);
+      }
+    }
+  }
+}
+
+static_assert(tavbin::zigzag_encode(0) == 0 && tavbin::zigzag_encode(-1) == 1 && tavbin::zigzag_encode(1) == 2 &&
+              tavbin::zigzag_encode(-2) == 3 && tavbin::zigzag_encode(INT64_MAX) == UINT64_MAX - 1 &&
+              tavbin::zigzag_encode(INT64_MIN) == UINT64_MAX);
+static_assert(tavbin::zigzag_decode(3) == -2 && tavbin::zigzag_decode(UINT64_MAX) == INT64_MIN &&
+              tavbin::zigzag_decode(UINT64_MAX - 1) == INT64_MAX);
+
+// ---------------------------------------------------------------------------
+// C strings and sub-readers
+// ---------------------------------------------------------------------------
+
+TEST(HppCstring, LooksAtMostMaxLenPlusOneBytes) {
+  const struct {
+    std::string_view input;
+    uint32_t bits_first;
+    uint64_t max_len;
+    tavbin_status status;
+    std::string_view value;
+    uint64_t tell;
+  } cases[] = {
+      {"ab\0c"sv, 0, 2, TAVBIN_OK, "ab", 3}, // control: the NUL is the (max_len + 1)-th byte
+      {"\0"sv, 0, 0, TAVBIN_OK, "", 1},
+      {"abc\0"sv, 0, UINT64_MAX, TAVBIN_OK, "abc", 4},
+      {"\xFFhi\0"sv, 3, 2, TAVBIN_OK, "hi", 4},
+      {"ab\0"sv, 0, 1, TAVBIN_TOO_LARGE, "", 0},
+      {"ab"sv, 0, 1, TAVBIN_TOO_LARGE, "", 0},
+      {"a"sv, 0, 0, TAVBIN_TOO_LARGE, "", 0},
+      {"ab"sv, 0, 2, TAVBIN_EOF, "", 0},
+      {"abc"sv, 0, UINT64_MAX, TAVBIN_EOF, "", 0},
+      {""sv, 0, 0, TAVBIN_EOF, "", 0},
+      {"\xFFhi"sv, 3, 9, TAVBIN_EOF, "", 1}, // the partly read byte stays skipped
+  };
+  for (const auto &c : cases) {
+    const HeapBytes b(c.input.data(), c.input.size());
+    auto r = tavbin::reader::open(b.view());
+    if (c.bits_first != 0) {
+      ASSERT_TRUE(r.bits(c.bits_first));
+    }
+    ASSERT_EQ(r.u8_at(UINT64_MAX).status, TAVBIN_RANGE); // a status to see overwritten, or not
+    const auto got = r.cstring(c.max_len);
+    EXPECT_EQ(got.status, c.status) << c.input;
+    EXPECT_EQ(got.value, c.value) << c.input;
+    EXPECT_EQ(r.tell(), c.tell) << c.input;
+    EXPECT_EQ(r.last_error(), c.status == TAVBIN_TOO_LARGE ? TAVBIN_RANGE : c.status) << c.input;
+    if (got) {
+      EXPECT_EQ(reinterpret_cast<const uint8_t *>(got.value.data()), b.p + c.tell - c.value.size() - 1);
+    }
+  }
+  tavbin::reader none;
+  EXPECT_EQ(none.cstring(5).status, TAVBIN_INVALID_ARG);
+}
+
+TEST(HppSub, ConfinesAReaderToItsBytes) {
+  const HeapBytes b({0xF0, 0x01, 0x02, 0x03, 'h', 'i', 0, 0x09});
+  auto r = tavbin::reader::open(b.view(), tavbin::endian::big);
+  ASSERT_EQ(r.set_endian(tavbin::endian::little), TAVBIN_OK);
+  ASSERT_EQ(r.set_endian(static_cast<tavbin::endian>(7)), TAVBIN_INVALID_ARG); // refused: the order stays
+  ASSERT_TRUE(r.bits(4));
+  auto part = r.sub(6); // the partly read first byte is skipped
+  ASSERT_TRUE(part);
+  EXPECT_EQ(r.tell(), 7u);
+  EXPECT_EQ(r.last_error(), TAVBIN_OK);
+  EXPECT_EQ(part.size(), 6u);
+  EXPECT_EQ(part.u16().value, 0x0201); // little-endian, as the parent
+  auto inner = part.sub(4);
+  ASSERT_TRUE(inner);
+  EXPECT_EQ(inner.u8().value, 0x03);
+  const auto name = inner.cstring(8);
+  ASSERT_TRUE(name);
+  EXPECT_EQ(reinterpret_cast<const uint8_t *>(name.value.data()), b.p + 4); // still the original input
+  EXPECT_EQ(inner.u8().status, TAVBIN_EOF); // its own end, although the input goes on
+
+  // Too few bytes: an empty reader, TAVBIN_EOF recorded, nothing moved.
+  EXPECT_FALSE(r.sub(2));
+  EXPECT_EQ(r.last_error(), TAVBIN_EOF);
+  EXPECT_EQ(r.tell(), 7u);
+  auto rest = r.sub(1);
+  EXPECT_EQ(rest.u8().value, 0x09);
+  auto nothing = r.sub(0); // at the very end: empty input, but a reader
+  EXPECT_TRUE(nothing);
+  EXPECT_EQ(nothing.size(), 0u);
+  tavbin::reader none;
+  EXPECT_FALSE(none.sub(0));
+}
+
+// ---------------------------------------------------------------------------
+// Writer: back-patching and the first failure
+// ---------------------------------------------------------------------------
+
+TEST(HppWriter, PatchesInItsByteOrderInsideTheWrittenBytes) {
+  auto w = tavbin::writer::open(tavbin::endian::big);
+  ASSERT_EQ(w.set_endian(tavbin::endian::little), TAVBIN_OK);
+  ASSERT_EQ(w.set_endian(static_cast<tavbin::endian>(5)), TAVBIN_INVALID_ARG);
+  ASSERT_EQ(w.append(std::vector<uint8_t>(12, 0)), TAVBIN_OK);
+  const struct {
+    uint64_t offset;
+    int width;
+    tavbin_status status;
+  } cases[] = {
+      {0, 2, TAVBIN_OK},          {10, 2, TAVBIN_OK},         {8, 4, TAVBIN_OK},           {4, 8, TAVBIN_OK},
+      {11, 2, TAVBIN_RANGE},      {12, 2, TAVBIN_RANGE},      {9, 4, TAVBIN_RANGE},        {5, 8, TAVBIN_RANGE},
+      {UINT64_MAX, 2, TAVBIN_RANGE}, {UINT64_MAX - 3, 4, TAVBIN_RANGE}, {UINT64_MAX - 6, 8, TAVBIN_RANGE},
+  };
+  for (const auto &c : cases) {
+    const std::string before(w.str());
+    const tavbin_status s = c.width == 2   ? w.patch_u16(c.offset, 0x0102)
+                            : c.width == 4 ? w.patch_u32(c.offset, 0x01020304)
+                                           : w.patch_u64(c.offset, 0x0102030405060708);
+    EXPECT_EQ(s, c.status) << c.offset << " " << c.width;
+    if (s != TAVBIN_OK) {
+      EXPECT_EQ(w.str(), before) << c.offset;
+    }
+  }
+  EXPECT_EQ(hex(w.bytes()), "02 01 00 00 08 07 06 05 04 03 02 01");
+  EXPECT_EQ(w.size(), 12u);
+  EXPECT_EQ(w.last_error(), TAVBIN_OK); // patches record nothing in the handle
+  EXPECT_EQ(w.first_error(), TAVBIN_RANGE);
+  tavbin::writer none;
+  EXPECT_EQ(none.patch_u32(0, 1), TAVBIN_INVALID_ARG);
+}
+
+TEST(HppWriter, FirstErrorKeepsTheFirstFailure) {
+  auto w = tavbin::writer::open(tavbin::endian::big, 16);
+  EXPECT_EQ(w.first_error(), TAVBIN_OK);
+  ASSERT_EQ(w.u32(7), TAVBIN_OK);
+  // Bytes beyond the written ones are refused (TAVBIN_INVALID_ARG, recorded).
+  EXPECT_EQ(w.append(tavbin::byte_view(w.bytes().data(), 5)), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.patch_u16(9, 1), TAVBIN_RANGE);
+  EXPECT_EQ(w.sleb128(-1), TAVBIN_OK);
+  EXPECT_EQ(w.last_error(), TAVBIN_OK);
+  EXPECT_EQ(w.first_error(), TAVBIN_INVALID_ARG);
+
+  tavbin::writer moved(std::move(w));
+  EXPECT_EQ(moved.first_error(), TAVBIN_INVALID_ARG); // it travels with the handle
+  EXPECT_EQ(w.first_error(), TAVBIN_INVALID_ARG);     // NOLINT(bugprone-use-after-move): empty
+  tavbinw_close(moved.release());
+  auto fresh = tavbin::writer::open();
+  EXPECT_EQ(fresh.first_error(), TAVBIN_OK);
+  EXPECT_EQ(tavbin::writer::open(static_cast<tavbin::endian>(3)).first_error(), TAVBIN_INVALID_ARG);
 }
 
 } // namespace
