@@ -6,8 +6,8 @@
 // Copyright (c) 2026 The binary-read-util authors. MIT License, see LICENSE.
 //
 // Header-only, over the C interface of tavbin.h, which stays the manual: every
-// member below does exactly what the C function of the same name does, with the
-// same statuses. What this header adds is ownership and types:
+// member named after a C function does exactly what that function does, with the
+// same statuses. What this header adds:
 //
 //  - tavbin::reader and tavbin::writer own their handle. They are move-only; the
 //    handle is closed exactly once, by the object that holds it last. A moved-from
