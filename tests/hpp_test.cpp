@@ -305,66 +305,30 @@ namespace {
 using namespace std::string_view_literals;
 
 // ---------------------------------------------------------------------------
-// No dangling input
-// ---------------------------------------------------------------------------
-
-template <class T, class = void> struct can_open : std::false_type {};
-template <class T>
-struct can_open<T, std::void_t<decltype(tavbin::reader::open(std::declval<T>()))>> : std::true_type {};
-
-static_assert(!can_open<std::vector<uint8_t>>::value && !can_open<std::string>::value &&
-                  !can_open<std::array<uint8_t, 4>>::value && !can_open<const std::string>::value,
-              "a temporary that owns its bytes would die before the reader");
-static_assert(can_open<std::vector<uint8_t> &>::value && can_open<const std::string &>::value &&
-                  can_open<std::array<uint8_t, 4> &>::value,
-              "a container that outlives the statement is fine");
-static_assert(can_open<std::string_view>::value && can_open<tavbin::byte_view>::value &&
-                  can_open<tavbin::byte_view &>::value,
-              "views of bytes that live on are fine");
-#if defined(__cpp_lib_span)
-static_assert(can_open<std::span<const uint8_t>>::value && can_open<std::span<uint8_t, 4>>::value);
-#endif
-
-// ---------------------------------------------------------------------------
 // Cursor
 // ---------------------------------------------------------------------------
 
-TEST(HppCursor, StopsAtTheFirstFailureAndCallsNothingAfter) {
-  const HeapBytes b({0x01, 0x02, 0x03, 0x04, 0x05, 0x00});
-  auto r = tavbin::reader::open(b.view());
-  tavbin::cursor c(r);
-  EXPECT_EQ(c.u8(), 1);
-  EXPECT_EQ(c.u16(), 0x0203);
-  EXPECT_EQ(c.offset(), 3u); // while nothing failed: where the reader is
-  EXPECT_EQ(c.u64(), 0u);    // 3 bytes left
-  EXPECT_FALSE(c);
-  EXPECT_EQ(c.status(), TAVBIN_EOF);
-  EXPECT_EQ(c.error(), tavbin::errc::eof);
-  EXPECT_EQ(c.offset(), 3u);
-
-  // Each of these would succeed, move the reader or record TAVBIN_OK if called.
-  char dst[4] = {'x', 'x', 'x', 'x'};
-  EXPECT_EQ(c.u8(), 0);
-  EXPECT_EQ(c.peek_u8(), 0);
-  EXPECT_EQ(c.u8_at(0), 0);
-  EXPECT_EQ(c.bits(3), 0u);
-  EXPECT_EQ(c.leb128(), 0u);
-  EXPECT_EQ(c.sleb128(), 0);
-  c.skip(1);
-  EXPECT_TRUE(c.bytes(dst, 1).empty());
-  EXPECT_TRUE(c.view(1).empty());
-  EXPECT_EQ(c.cstring(9), "");
-  EXPECT_FALSE(c.sub(1));
-  EXPECT_EQ(dst[0], 'x');
-  EXPECT_EQ(r.tell(), 3u);
-  EXPECT_EQ(r.last_error(), TAVBIN_EOF);
-  EXPECT_EQ(c.status(), TAVBIN_EOF);
-  EXPECT_EQ(c.offset(), 3u);
-  // The reader itself still works.
-  EXPECT_EQ(r.u8().value, 4);
+// After a failure, each of these would succeed, move the reader or record a
+// status if it reached the library; none may.
+void expect_stopped(tavbin::cursor &c, tavbin::reader &r, const char *what) {
+  const tavbin_status status = c.status();
+  const uint64_t offset = c.offset(), tell = r.tell();
+  const tavbin_status last = r.last_error();
+  char dst[2] = {'x', 'x'};
+  const uint64_t got = c.u8() + c.peek_u8() + c.u8_at(0) + c.bits(3) + c.leb128() + c.u16_at(0);
+  c.skip(0);
+  EXPECT_EQ(got, 0u) << what;
+  EXPECT_EQ(c.sleb128(), 0) << what;
+  EXPECT_TRUE(c.bytes(dst, 1).empty() && c.view(0).empty() && c.cstring(9).empty()) << what;
+  EXPECT_FALSE(c.sub(0)) << what;
+  EXPECT_EQ(dst[0], 'x') << what;
+  EXPECT_EQ(r.tell(), tell) << what;
+  EXPECT_EQ(r.last_error(), last) << what;
+  EXPECT_EQ(c.status(), status) << what;
+  EXPECT_EQ(c.offset(), offset) << what;
 }
 
-TEST(HppCursor, ReportsEachKindOfFailureWhereItHappened) {
+TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
   using Read = void (*)(tavbin::cursor &);
   const struct {
     const char *what;
@@ -382,18 +346,20 @@ TEST(HppCursor, ReportsEachKindOfFailureWhereItHappened) {
        TAVBIN_INVALID_ARG, 1, 1},
       {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); }, TAVBIN_TOO_LARGE, 1, 1},
       {"sub", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { (void)c.sub(4); }, TAVBIN_EOF, 1, 1},
-      {"peek", [](tavbin::cursor &c) { c.skip(4); }, [](tavbin::cursor &c) { c.peek_u8(); }, TAVBIN_EOF, 4, 4},
+      {"peek", [](tavbin::cursor &c) { c.skip(3); }, [](tavbin::cursor &c) { c.peek_u16(); }, TAVBIN_EOF, 3, 3},
   };
   for (const auto &k : cases) {
-    const HeapBytes b({0x10, 0x20, 0x30, 0x40});
+    const HeapBytes b({0x10, 0x20, 0x30, 0x00});
     auto r = tavbin::reader::open(b.view());
     tavbin::cursor c(r);
     k.before(c);
     ASSERT_TRUE(c) << k.what;
     k.fails(c);
     EXPECT_EQ(c.status(), k.status) << k.what;
+    EXPECT_EQ(c.error(), tavbin::make_error_code(k.status)) << k.what;
     EXPECT_EQ(c.offset(), k.offset) << k.what;
     EXPECT_EQ(r.tell(), k.tell_after) << k.what;
+    if (!c) expect_stopped(c, r, k.what);
   }
   tavbin::reader none;
   tavbin::cursor c(none);
@@ -401,66 +367,29 @@ TEST(HppCursor, ReportsEachKindOfFailureWhereItHappened) {
   EXPECT_EQ(c.status(), TAVBIN_INVALID_ARG);
 }
 
-// Every read of the cursor, wired to the right reader call, in both byte orders.
-TEST(HppCursor, ReadsBackWhatTheWriterWrote) {
-  for (tavbin::endian order : {tavbin::endian::big, tavbin::endian::little}) {
-    auto w = tavbin::writer::open(order);
-    w.u8(0xFE);
-    w.i8(-3);
-    w.u16(0xBEEF);
-    w.i16(-300);
-    w.u32(0xDEADBEEF);
-    w.i32(-70000);
-    w.u64(0x0123456789ABCDEF);
-    w.i64(-5000000000);
-    w.f32(1.5f);
-    w.f64(-2.25);
-    w.leb128(624485);
-    w.sleb128(-123456);
-    w.append("name\0"sv);
-    w.string_u32("str");
-    w.append("\x01\x02\x03"sv);
-    w.u8(0xA5);
-    ASSERT_EQ(w.first_error(), TAVBIN_OK);
-
-    const HeapBytes b(w.bytes().data(), w.bytes().size());
-    auto r = tavbin::reader::open(b.view(), order);
-    tavbin::cursor c(r);
-    const bool big = order == tavbin::endian::big;
-    EXPECT_EQ(c.peek_u16(), big ? 0xFEFDu : 0xFDFEu);
-    EXPECT_EQ(c.peek_u32(), big ? 0xFEFDBEEFu : 0xBEEFFDFEu);
-    EXPECT_EQ(c.peek_u64(), c.u64_at(0));
-    EXPECT_EQ(c.u8(), 0xFE);
-    EXPECT_EQ(c.i8(), -3);
-    EXPECT_EQ(c.u16(), 0xBEEF);
-    EXPECT_EQ(c.u16_at(2), 0xBEEF);
-    EXPECT_EQ(c.i16(), -300);
-    EXPECT_EQ(c.peek_u8(), c.u8_at(6));
-    EXPECT_EQ(c.u32(), 0xDEADBEEFu);
-    EXPECT_EQ(c.u32_at(6), 0xDEADBEEFu);
-    EXPECT_EQ(c.i32(), -70000);
-    EXPECT_EQ(c.u64(), 0x0123456789ABCDEFu);
-    EXPECT_EQ(c.i64(), -5000000000);
-    EXPECT_EQ(c.f32(), 1.5f);
-    EXPECT_EQ(c.f64(), -2.25);
-    EXPECT_EQ(c.leb128(), 624485u);
-    EXPECT_EQ(c.sleb128(), -123456);
-    const std::string_view name = c.cstring(4);
-    EXPECT_EQ(name, "name");
-    EXPECT_EQ(static_cast<const void *>(name.data()), b.p + r.tell() - 5); // in the input, not a copy
-    char s[4];
-    EXPECT_EQ(c.string_u32(s), "str");
-    uint8_t one[1];
-    EXPECT_EQ(c.bytes(one, 1).data(), one);
-    EXPECT_EQ(one[0], 1);
-    const tavbin::byte_view two = c.view(1);
-    EXPECT_EQ(two.data(), b.p + r.tell() - 1);
-    c.skip(1);
-    EXPECT_EQ(c.bits(4), 0xAu);
-    EXPECT_EQ(c.bits(4), 0x5u);
-    EXPECT_TRUE(c) << c.error().message();
-    EXPECT_EQ(r.remaining(), 0u);
-  }
+// The reads whose value is not simply the reader's: views into the input or
+// into the caller's buffer, and readers.
+TEST(HppCursor, ViewsPointWhereTheyShould) {
+  const HeapBytes b({0xFF, 0x81, 0x7F, 'n', 0, 0, 0, 0, 2, 's', 't', 1, 2, 3, 4});
+  auto r = tavbin::reader::open(b.view());
+  tavbin::cursor c(r);
+  EXPECT_EQ(c.bits(4), 0xFu);
+  EXPECT_EQ(c.sleb128(), -127);
+  const std::string_view name = c.cstring(4);
+  EXPECT_EQ(name, "n");
+  EXPECT_EQ(static_cast<const void *>(name.data()), b.p + 3);
+  char s[3];
+  const std::string_view str = c.string_u32(s);
+  EXPECT_EQ(str, "st");
+  EXPECT_EQ(str.data(), s);
+  uint8_t one[1];
+  EXPECT_EQ(c.bytes(one, 1).data(), one);
+  EXPECT_EQ(one[0], 1);
+  EXPECT_EQ(c.view(1).data(), b.p + 12);
+  auto rest = c.sub(2);
+  EXPECT_EQ(rest.u16().value, 0x0304);
+  EXPECT_TRUE(c) << c.error().message();
+  EXPECT_EQ(r.remaining(), 0u);
 }
 
 // ---------------------------------------------------------------------------
