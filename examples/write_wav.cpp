@@ -1,8 +1,10 @@
 // write_wav - write a short WAV file with the writer, then read it back and check it.
 //
 // The file is 16-bit PCM, mono, 8000 Hz: a quarter second of a 500 Hz triangle
-// wave. The writer builds the whole file in memory in little-endian order; the
-// sizes in the RIFF header are known in advance, so it is written front to back.
+// wave. The writer builds the whole file in memory in little-endian order. The
+// two sizes in the RIFF header are written as placeholders and patched once the
+// samples are in, as a producer that streams its data would; the appends are
+// checked once, at the end.
 //
 // Usage: write_wav OUT.wav
 #include <cstdio>
@@ -27,24 +29,26 @@ std::int16_t sample(std::uint32_t i) {
 }
 
 bool build(tavbin::writer &w) {
-  tavbin_status first = TAVBIN_OK; // the first failure, if any
-  auto check = [&](tavbin_status s) { if (first == TAVBIN_OK) first = s; };
-  check(w.append(std::string_view("RIFF")));
-  check(w.u32(4 + 8 + 16 + 8 + data_bytes)); // "WAVE", fmt chunk, data chunk
-  check(w.append(std::string_view("WAVEfmt ")));
-  check(w.u32(16));
-  check(w.u16(1)); // PCM
-  check(w.u16(channels));
-  check(w.u32(rate));
-  check(w.u32(rate * block));
-  check(w.u16(block));
-  check(w.u16(bits));
-  check(w.append(std::string_view("data")));
-  check(w.u32(data_bytes));
-  for (std::uint32_t i = 0; i < frames; ++i) check(w.i16(sample(i)));
-  if (first != TAVBIN_OK)
-    std::fprintf(stderr, "write_wav: building the file: %s\n", tavbin::make_error_code(first).message().c_str());
-  return first == TAVBIN_OK;
+  w.append(std::string_view("RIFF"));
+  const std::uint64_t riff_size_at = w.size();
+  w.u32(0); // the bytes after this field, patched below
+  w.append(std::string_view("WAVEfmt "));
+  w.u32(16);
+  w.u16(1); // PCM
+  w.u16(channels);
+  w.u32(rate);
+  w.u32(rate * block);
+  w.u16(block);
+  w.u16(bits);
+  w.append(std::string_view("data"));
+  const std::uint64_t data_size_at = w.size();
+  w.u32(0); // the sample bytes, patched below
+  for (std::uint32_t i = 0; i < frames; ++i) w.i16(sample(i));
+  w.patch_u32(data_size_at, static_cast<std::uint32_t>(w.size() - data_size_at - 4));
+  w.patch_u32(riff_size_at, static_cast<std::uint32_t>(w.size() - riff_size_at - 4));
+  if (w.first_error() != TAVBIN_OK)
+    std::fprintf(stderr, "write_wav: building the file: %s\n", tavbin::make_error_code(w.first_error()).message().c_str());
+  return w.first_error() == TAVBIN_OK;
 }
 
 // Reads the file back and compares every field and every sample.

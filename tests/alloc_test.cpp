@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "support.h"
+#include "tavbin.hpp"
 
 extern "C" {
 void *__libc_malloc(size_t);
@@ -277,6 +278,61 @@ TEST(Close, FreesEverything) {
   tavbin_close(tavbin_open(b, 1, TAVBIN_BIG_ENDIAN));
   heap::stop();
   EXPECT_EQ(heap::live, 0);
+}
+
+// The C++ wrapper: every append counts for first_error(), which keeps the
+// failure after later appends succeed and last_error() has moved on.
+TEST(WrapperFailure, FirstErrorKeepsTheFailedAppend) {
+  using Op = tavbin_status (*)(tavbin::writer &);
+  const struct {
+    const char *what;
+    Op op;
+  } ops[] = {
+      {"u8", [](tavbin::writer &w) { return w.u8(1); }},
+      {"i8", [](tavbin::writer &w) { return w.i8(-1); }},
+      {"u16", [](tavbin::writer &w) { return w.u16(1); }},
+      {"i16", [](tavbin::writer &w) { return w.i16(-1); }},
+      {"u32", [](tavbin::writer &w) { return w.u32(1); }},
+      {"i32", [](tavbin::writer &w) { return w.i32(-1); }},
+      {"u64", [](tavbin::writer &w) { return w.u64(1); }},
+      {"i64", [](tavbin::writer &w) { return w.i64(-1); }},
+      {"f32", [](tavbin::writer &w) { return w.f32(1); }},
+      {"f64", [](tavbin::writer &w) { return w.f64(1); }},
+      {"leb128", [](tavbin::writer &w) { return w.leb128(300); }},
+      {"sleb128", [](tavbin::writer &w) { return w.sleb128(INT64_MIN); }},
+      {"append", [](tavbin::writer &w) { return w.append(std::string_view("ab")); }},
+      {"string_u32", [](tavbin::writer &w) { return w.string_u32("ab"); }},
+  };
+  for (const auto &op : ops) {
+    auto w = tavbin::writer::open(tavbin::endian::little, 1);
+    ASSERT_EQ(w.u8(0xAA), TAVBIN_OK); // the buffer is full
+    heap::watch(1, true);
+    EXPECT_EQ(op.op(w), TAVBIN_OOM) << op.what;
+    heap::stop();
+    EXPECT_EQ(w.size(), 1u) << op.what;
+    EXPECT_EQ(op.op(w), TAVBIN_OK) << op.what;
+    EXPECT_EQ(w.last_error(), TAVBIN_OK) << op.what;
+    EXPECT_EQ(w.first_error(), TAVBIN_OOM) << op.what;
+  }
+}
+
+// A sub-reader is a second handle: when it cannot be allocated, the parent has
+// not moved and the cursor keeps the failure as TAVBIN_OOM.
+TEST(WrapperFailure, SubReaderWithoutMemory) {
+  const HeapBytes b({1, 2, 3, 4});
+  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  tavbin::cursor c(r);
+  EXPECT_EQ(c.u8(), 1);
+  heap::watch(1, true);
+  tavbin::reader part = c.sub(2);
+  heap::stop();
+  EXPECT_FALSE(part);
+  EXPECT_EQ(c.status(), TAVBIN_OOM);
+  EXPECT_EQ(c.offset(), 1u);
+  EXPECT_EQ(r.tell(), 1u);
+  EXPECT_EQ(heap::live, 0);
+  EXPECT_TRUE(r.sub(2)); // once memory is back
+  EXPECT_EQ(r.tell(), 3u);
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // The C++ wrapper: what it adds over the C interface (ownership, moves, results,
-// error codes), not the decoding again. Built once as C++17 without exceptions
-// and once as C++20.
+// error codes, the cursor, the reads and writes built on the C calls), not the
+// decoding again. Built once as C++17 without exceptions and once as C++20.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -18,9 +20,11 @@ namespace {
 // tests/support.h is C++20; this file must also build as C++17, so it keeps its
 // own heap copy of exactly the input's size.
 struct HeapBytes {
-  explicit HeapBytes(std::initializer_list<uint8_t> b) : n(b.size()), p(static_cast<uint8_t *>(std::malloc(b.size()))) {
-    std::memcpy(p, b.begin(), b.size());
+  explicit HeapBytes(std::initializer_list<uint8_t> b) : HeapBytes(b.begin(), b.size()) {}
+  HeapBytes(const void *b, size_t size) : n(size), p(static_cast<uint8_t *>(std::malloc(size == 0 ? 1 : size))) {
+    if (size != 0) std::memcpy(p, b, size);
   }
+  tavbin::byte_view view() const { return tavbin::byte_view(p, n); }
   ~HeapBytes() { std::free(p); }
   HeapBytes(const HeapBytes &) = delete;
   HeapBytes &operator=(const HeapBytes &) = delete;
@@ -292,6 +296,334 @@ TEST(HppErrorCode, PortableConditions) {
     // A status is never confused with the same number in another category.
     EXPECT_NE(ec, std::error_code(static_cast<int>(c.e), std::generic_category()));
   }
+}
+
+} // namespace
+
+namespace {
+
+using namespace std::string_view_literals;
+
+// ---------------------------------------------------------------------------
+// Cursor
+// ---------------------------------------------------------------------------
+
+// After a failure, each of these would succeed, move the reader or record a
+// status if it reached the library; none may.
+void expect_stopped(tavbin::cursor &c, tavbin::reader &r, const char *what) {
+  const tavbin_status status = c.status();
+  const uint64_t offset = c.offset(), tell = r.tell();
+  const tavbin_status last = r.last_error();
+  char dst[2] = {'x', 'x'};
+  const uint64_t got = c.u8() + c.peek_u8() + c.u8_at(0) + c.bits(3) + c.leb128() + c.u16_at(0);
+  c.skip(0);
+  EXPECT_EQ(got, 0u) << what;
+  EXPECT_EQ(c.sleb128(), 0) << what;
+  EXPECT_TRUE(c.bytes(dst, 1).empty() && c.view(0).empty() && c.cstring(9).empty()) << what;
+  EXPECT_FALSE(c.sub(0)) << what;
+  EXPECT_EQ(dst[0], 'x') << what;
+  EXPECT_EQ(r.tell(), tell) << what;
+  EXPECT_EQ(r.last_error(), last) << what;
+  EXPECT_EQ(c.status(), status) << what;
+  EXPECT_EQ(c.offset(), offset) << what;
+}
+
+TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
+  using Read = void (*)(tavbin::cursor &);
+  const struct {
+    const char *what;
+    Read before; // succeeds
+    Read fails;
+    tavbin_status status;
+    uint64_t offset, tell_after;
+  } cases[] = {
+      {"control", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16(); }, TAVBIN_OK, 3, 3},
+      {"eof", [](tavbin::cursor &c) { c.u16(); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF, 2, 2},
+      // A partly read byte counts as not read, and the failing read skips it.
+      {"eof after bits", [](tavbin::cursor &c) { c.bits(4); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF, 0, 1},
+      {"range", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16_at(3); }, TAVBIN_RANGE, 1, 1},
+      {"bad bit count", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.bits(65); },
+       TAVBIN_INVALID_ARG, 1, 1},
+      {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); }, TAVBIN_TOO_LARGE, 1, 1},
+      {"sub", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { (void)c.sub(4); }, TAVBIN_EOF, 1, 1},
+      {"peek", [](tavbin::cursor &c) { c.skip(3); }, [](tavbin::cursor &c) { c.peek_u16(); }, TAVBIN_EOF, 3, 3},
+  };
+  for (const auto &k : cases) {
+    const HeapBytes b({0x10, 0x20, 0x30, 0x00});
+    auto r = tavbin::reader::open(b.view());
+    tavbin::cursor c(r);
+    k.before(c);
+    ASSERT_TRUE(c) << k.what;
+    k.fails(c);
+    EXPECT_EQ(c.status(), k.status) << k.what;
+    EXPECT_EQ(c.error(), tavbin::make_error_code(k.status)) << k.what;
+    EXPECT_EQ(c.offset(), k.offset) << k.what;
+    EXPECT_EQ(r.tell(), k.tell_after) << k.what;
+    if (!c) expect_stopped(c, r, k.what);
+  }
+  tavbin::reader none;
+  tavbin::cursor c(none);
+  EXPECT_EQ(c.u8(), 0);
+  EXPECT_EQ(c.status(), TAVBIN_INVALID_ARG);
+}
+
+// The reads whose value is not simply the reader's: views into the input or
+// into the caller's buffer, and readers.
+TEST(HppCursor, ViewsPointWhereTheyShould) {
+  const HeapBytes b({0xFF, 0x81, 0x7F, 'n', 0, 0, 0, 0, 2, 's', 't', 1, 2, 3, 4});
+  auto r = tavbin::reader::open(b.view());
+  tavbin::cursor c(r);
+  EXPECT_EQ(c.bits(4), 0xFu);
+  EXPECT_EQ(c.sleb128(), -127);
+  const std::string_view name = c.cstring(4);
+  EXPECT_EQ(name, "n");
+  EXPECT_EQ(static_cast<const void *>(name.data()), b.p + 3);
+  char s[3];
+  const std::string_view str = c.string_u32(s);
+  EXPECT_EQ(str, "st");
+  EXPECT_EQ(str.data(), s);
+  uint8_t one[1];
+  EXPECT_EQ(c.bytes(one, 1).data(), one);
+  EXPECT_EQ(one[0], 1);
+  EXPECT_EQ(c.view(1).data(), b.p + 12);
+  auto rest = c.sub(2);
+  EXPECT_EQ(rest.u16().value, 0x0304);
+  EXPECT_TRUE(c) << c.error().message();
+  EXPECT_EQ(r.remaining(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Signed LEB128 and zigzag
+// ---------------------------------------------------------------------------
+
+std::vector<uint8_t> written(const tavbin::writer &w) { return std::vector<uint8_t>(w.bytes().begin(), w.bytes().end()); }
+
+TEST(HppSleb128, ShortestFormsBothWays) {
+  const struct {
+    int64_t value;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {0, {0x00}},          {2, {0x02}},          {-2, {0x7E}},          {63, {0x3F}},
+      {-64, {0x40}},        {64, {0xC0, 0x00}},   {-65, {0xBF, 0x7F}},   {127, {0xFF, 0x00}},
+      {-127, {0x81, 0x7F}}, {128, {0x80, 0x01}},  {-128, {0x80, 0x7F}},  {129, {0x81, 0x01}},
+      {-129, {0xFF, 0x7E}}, {-1, {0x7F}},
+      {INT64_MAX, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}},
+      {INT64_MIN, {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7F}},
+  };
+  for (const auto &c : cases) {
+    auto w = tavbin::writer::open();
+    ASSERT_EQ(w.sleb128(c.value), TAVBIN_OK);
+    EXPECT_EQ(written(w), c.bytes) << c.value;
+    const HeapBytes b(w.bytes().data(), w.bytes().size());
+    auto r = tavbin::reader::open(b.view());
+    const auto got = r.sleb128();
+    EXPECT_EQ(got.status, TAVBIN_OK) << c.value;
+    EXPECT_EQ(got.value, c.value);
+    EXPECT_EQ(r.remaining(), 0u) << c.value;
+  }
+}
+
+TEST(HppSleb128, RoundTripsAroundEveryPowerOfTwo) {
+  for (int k = 0; k < 64; ++k) {
+    const uint64_t p = uint64_t{1} << k;
+    for (uint64_t u : {p - 1, p, p + 1, 0 - (p - 1), 0 - p, 0 - (p + 1)}) {
+      const int64_t v = tavbin::zigzag_decode(tavbin::zigzag_encode(static_cast<int64_t>(u)));
+      EXPECT_EQ(static_cast<uint64_t>(v), u);
+      size_t shortest = 1; // the fewest 7-bit groups that hold v with its sign
+      while (shortest < 10 && (v < -(int64_t{1} << (7 * shortest - 1)) || v >= (int64_t{1} << (7 * shortest - 1))))
+        ++shortest;
+      auto w = tavbin::writer::open(tavbin::endian::little);
+      ASSERT_EQ(w.sleb128(v), TAVBIN_OK);
+      EXPECT_EQ(w.size(), shortest) << v;
+      const HeapBytes b(w.bytes().data(), w.bytes().size());
+      auto r = tavbin::reader::open(b.view());
+      EXPECT_EQ(r.sleb128().value, v);
+      EXPECT_EQ(r.remaining(), 0u) << v;
+    }
+  }
+}
+
+TEST(HppSleb128, RefusalsPutTheCursorBack) {
+  const struct {
+    std::vector<uint8_t> bytes; // after one byte the test reads first
+    uint64_t max_bytes;
+    tavbin_status status;
+    int64_t value;
+  } cases[] = {
+      {{0xFF, 0x00}, 10, TAVBIN_OK, 127}, // control
+      {{0x80, 0x80, 0x00}, 10, TAVBIN_OK, 0},
+      {{0xFF, 0xFF, 0x7F}, 10, TAVBIN_OK, -1},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 10, TAVBIN_OK, -1},
+      {{0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}, 16, TAVBIN_OK, 1},
+      {{0x7F}, 0, TAVBIN_INVALID_ARG, 0},
+      {{0x80}, 10, TAVBIN_EOF, 0},
+      {{0x80, 0x80, 0x01}, 2, TAVBIN_EOF, 0},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, 9, TAVBIN_EOF, 0},
+      // A tenth byte that does not repeat the sign: outside int64, never truncated.
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 10, TAVBIN_INVALID_ARG, 0},
+      {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7E}, 10, TAVBIN_INVALID_ARG, 0},
+      {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x40}, 10, TAVBIN_INVALID_ARG, 0},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 16, TAVBIN_INVALID_ARG, 0},
+  };
+  for (const auto &c : cases) {
+    std::vector<uint8_t> input = {0xAA};
+    input.insert(input.end(), c.bytes.begin(), c.bytes.end());
+    const HeapBytes b(input.data(), input.size());
+    for (bool partial : {false, true}) { // after a whole byte, or after 3 bits of it
+      auto r = tavbin::reader::open(b.view());
+      ASSERT_EQ(partial ? r.bits(3).status : r.u8().status, TAVBIN_OK);
+      const auto got = r.sleb128(c.max_bytes);
+      EXPECT_EQ(got.status, c.status) << c.bytes.size() << " bytes, max " << c.max_bytes;
+      EXPECT_EQ(got.value, c.value);
+      EXPECT_EQ(r.last_error(), c.status);
+      if (c.status == TAVBIN_OK) {
+        EXPECT_EQ(r.tell(), 1 + c.bytes.size());
+      } else if (!(partial && c.max_bytes == 0)) {
+        // Back at the number's first byte; only max_bytes 0 leaves the partial byte.
+        EXPECT_EQ(r.u8().value, c.bytes[0]);
+      }
+    }
+  }
+}
+
+static_assert(tavbin::zigzag_encode(0) == 0 && tavbin::zigzag_encode(-1) == 1 && tavbin::zigzag_encode(1) == 2 &&
+              tavbin::zigzag_encode(-2) == 3 && tavbin::zigzag_encode(INT64_MAX) == UINT64_MAX - 1 &&
+              tavbin::zigzag_encode(INT64_MIN) == UINT64_MAX);
+static_assert(tavbin::zigzag_decode(3) == -2 && tavbin::zigzag_decode(UINT64_MAX) == INT64_MIN &&
+              tavbin::zigzag_decode(UINT64_MAX - 1) == INT64_MAX);
+
+// ---------------------------------------------------------------------------
+// C strings and sub-readers
+// ---------------------------------------------------------------------------
+
+TEST(HppCstring, LooksAtMostMaxLenPlusOneBytes) {
+  const struct {
+    std::string_view input;
+    uint32_t bits_first;
+    uint64_t max_len;
+    tavbin_status status;
+    std::string_view value;
+    uint64_t tell;
+  } cases[] = {
+      {"ab\0c"sv, 0, 2, TAVBIN_OK, "ab", 3}, // control: the NUL is the (max_len + 1)-th byte
+      {"\0"sv, 0, 0, TAVBIN_OK, "", 1},
+      {"abc\0"sv, 0, UINT64_MAX, TAVBIN_OK, "abc", 4},
+      {"\xFFhi\0"sv, 3, 2, TAVBIN_OK, "hi", 4},
+      {"ab\0"sv, 0, 1, TAVBIN_TOO_LARGE, "", 0},
+      {"ab"sv, 0, 1, TAVBIN_TOO_LARGE, "", 0},
+      {"a"sv, 0, 0, TAVBIN_TOO_LARGE, "", 0},
+      {"ab"sv, 0, 2, TAVBIN_EOF, "", 0},
+      {"abc"sv, 0, UINT64_MAX, TAVBIN_EOF, "", 0},
+      {""sv, 0, 0, TAVBIN_EOF, "", 0},
+      {"\xFFhi"sv, 3, 9, TAVBIN_EOF, "", 1}, // the partly read byte stays skipped
+  };
+  for (const auto &c : cases) {
+    const HeapBytes b(c.input.data(), c.input.size());
+    auto r = tavbin::reader::open(b.view());
+    if (c.bits_first != 0) {
+      ASSERT_TRUE(r.bits(c.bits_first));
+    }
+    ASSERT_EQ(r.u8_at(UINT64_MAX).status, TAVBIN_RANGE); // a status to see overwritten, or not
+    const auto got = r.cstring(c.max_len);
+    EXPECT_EQ(got.status, c.status) << c.input;
+    EXPECT_EQ(got.value, c.value) << c.input;
+    EXPECT_EQ(r.tell(), c.tell) << c.input;
+    EXPECT_EQ(r.last_error(), c.status == TAVBIN_TOO_LARGE ? TAVBIN_RANGE : c.status) << c.input;
+    if (got) {
+      EXPECT_EQ(reinterpret_cast<const uint8_t *>(got.value.data()), b.p + c.tell - c.value.size() - 1);
+    }
+  }
+  tavbin::reader none;
+  EXPECT_EQ(none.cstring(5).status, TAVBIN_INVALID_ARG);
+}
+
+TEST(HppSub, ConfinesAReaderToItsBytes) {
+  const HeapBytes b({0xF0, 0x01, 0x02, 0x03, 'h', 'i', 0, 0x09});
+  auto r = tavbin::reader::open(b.view(), tavbin::endian::big);
+  ASSERT_EQ(r.set_endian(tavbin::endian::little), TAVBIN_OK);
+  ASSERT_EQ(r.set_endian(static_cast<tavbin::endian>(7)), TAVBIN_INVALID_ARG); // refused: the order stays
+  ASSERT_TRUE(r.bits(4));
+  auto part = r.sub(6); // the partly read first byte is skipped
+  ASSERT_TRUE(part);
+  EXPECT_EQ(r.tell(), 7u);
+  EXPECT_EQ(r.last_error(), TAVBIN_OK);
+  EXPECT_EQ(part.size(), 6u);
+  EXPECT_EQ(part.u16().value, 0x0201); // little-endian, as the parent
+  auto inner = part.sub(4);
+  ASSERT_TRUE(inner);
+  EXPECT_EQ(inner.u8().value, 0x03);
+  const auto name = inner.cstring(8);
+  ASSERT_TRUE(name);
+  EXPECT_EQ(reinterpret_cast<const uint8_t *>(name.value.data()), b.p + 4); // still the original input
+  EXPECT_EQ(inner.u8().status, TAVBIN_EOF); // its own end, although the input goes on
+
+  // Too few bytes: an empty reader, TAVBIN_EOF recorded, nothing moved.
+  EXPECT_FALSE(r.sub(2));
+  EXPECT_EQ(r.last_error(), TAVBIN_EOF);
+  EXPECT_EQ(r.tell(), 7u);
+  auto rest = r.sub(1);
+  EXPECT_EQ(rest.u8().value, 0x09);
+  auto nothing = r.sub(0); // at the very end: empty input, but a reader
+  EXPECT_TRUE(nothing);
+  EXPECT_EQ(nothing.size(), 0u);
+  tavbin::reader none;
+  EXPECT_FALSE(none.sub(0));
+}
+
+// ---------------------------------------------------------------------------
+// Writer: back-patching and the first failure
+// ---------------------------------------------------------------------------
+
+TEST(HppWriter, PatchesInItsByteOrderInsideTheWrittenBytes) {
+  auto w = tavbin::writer::open(tavbin::endian::big);
+  ASSERT_EQ(w.set_endian(tavbin::endian::little), TAVBIN_OK);
+  ASSERT_EQ(w.set_endian(static_cast<tavbin::endian>(5)), TAVBIN_INVALID_ARG);
+  ASSERT_EQ(w.append(std::vector<uint8_t>(12, 0)), TAVBIN_OK);
+  const struct {
+    uint64_t offset;
+    int width;
+    tavbin_status status;
+  } cases[] = {
+      {0, 2, TAVBIN_OK},          {10, 2, TAVBIN_OK},         {8, 4, TAVBIN_OK},           {4, 8, TAVBIN_OK},
+      {11, 2, TAVBIN_RANGE},      {12, 2, TAVBIN_RANGE},      {9, 4, TAVBIN_RANGE},        {5, 8, TAVBIN_RANGE},
+      {UINT64_MAX, 2, TAVBIN_RANGE}, {UINT64_MAX - 3, 4, TAVBIN_RANGE}, {UINT64_MAX - 6, 8, TAVBIN_RANGE},
+  };
+  for (const auto &c : cases) {
+    const std::string before(w.str());
+    const tavbin_status s = c.width == 2   ? w.patch_u16(c.offset, 0x0102)
+                            : c.width == 4 ? w.patch_u32(c.offset, 0x01020304)
+                                           : w.patch_u64(c.offset, 0x0102030405060708);
+    EXPECT_EQ(s, c.status) << c.offset << " " << c.width;
+    if (s != TAVBIN_OK) {
+      EXPECT_EQ(w.str(), before) << c.offset;
+    }
+  }
+  EXPECT_EQ(written(w), (std::vector<uint8_t>{2, 1, 0, 0, 8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(w.size(), 12u);
+  EXPECT_EQ(w.last_error(), TAVBIN_OK); // patches record nothing in the handle
+  EXPECT_EQ(w.first_error(), TAVBIN_RANGE);
+  tavbin::writer none;
+  EXPECT_EQ(none.patch_u32(0, 1), TAVBIN_INVALID_ARG);
+}
+
+TEST(HppWriter, FirstErrorKeepsTheFirstFailure) {
+  auto w = tavbin::writer::open(tavbin::endian::big, 16);
+  EXPECT_EQ(w.first_error(), TAVBIN_OK);
+  ASSERT_EQ(w.u32(7), TAVBIN_OK);
+  // Bytes beyond the written ones are refused (TAVBIN_INVALID_ARG, recorded).
+  EXPECT_EQ(w.append(tavbin::byte_view(w.bytes().data(), 5)), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.patch_u16(9, 1), TAVBIN_RANGE);
+  EXPECT_EQ(w.sleb128(-1), TAVBIN_OK);
+  EXPECT_EQ(w.last_error(), TAVBIN_OK);
+  EXPECT_EQ(w.first_error(), TAVBIN_INVALID_ARG);
+
+  tavbin::writer moved(std::move(w));
+  EXPECT_EQ(moved.first_error(), TAVBIN_INVALID_ARG); // it travels with the handle
+  EXPECT_EQ(w.first_error(), TAVBIN_INVALID_ARG);     // NOLINT(bugprone-use-after-move): empty
+  tavbinw_close(moved.release());
+  auto fresh = tavbin::writer::open();
+  EXPECT_EQ(fresh.first_error(), TAVBIN_OK);
+  EXPECT_EQ(tavbin::writer::open(static_cast<tavbin::endian>(3)).first_error(), TAVBIN_INVALID_ARG);
 }
 
 } // namespace

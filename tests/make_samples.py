@@ -62,8 +62,21 @@ def leb(n):
             return bytes(out)
 
 
+def sleb(n):
+    out = bytearray()
+    while True:
+        byte, n = n & 0x7F, n >> 7  # Python's >> keeps the sign
+        if (n == 0 and not byte & 0x40) or (n == -1 and byte & 0x40):
+            return bytes(out + bytes([byte]))
+        out.append(byte | 0x80)
+
+
 def section(sid, body):
     return bytes([sid]) + leb(len(body)) + body
+
+
+def wasm_global(valtype, mutable, init):
+    return bytes([valtype, mutable]) + init + b"\x0b"
 
 
 def wasm_samples():
@@ -71,15 +84,79 @@ def wasm_samples():
     types = section(1, b"\x01\x60\x00\x00")  # one type: () -> ()
     name = section(0, leb(4) + b"name" + bytes(200))  # a size that needs two LEB128 bytes
     funcs = section(3, b"\x01\x00")
+    globals_ = [
+        wasm_global(0x7F, 0, b"\x41" + sleb(-5)),
+        wasm_global(0x7E, 1, b"\x42" + sleb(-(2**63))),  # ten bytes
+        wasm_global(0x7F, 0, b"\x41" + sleb(624485)),
+        wasm_global(0x7C, 0, b"\x44" + struct.pack("<d", 1.5)),
+    ]
+    global_sec = section(6, leb(len(globals_)) + b"".join(globals_))
     code = section(10, b"\x01\x02\x00\x0b")
+
+    def with_global(*init):
+        return head + section(6, leb(len(init)) + b"".join(init))
+
     return {
-        "ok.wasm": head + types + name + funcs + code,
+        "ok.wasm": head + types + name + funcs + global_sec + code,
+        # A tenth byte that does not repeat the sign: 2^63, one past INT64_MAX.
+        "i64_too_big.wasm": with_global(wasm_global(0x7E, 0, b"\x42" + b"\x80" * 9 + b"\x01")),
+        "i32_too_big.wasm": with_global(wasm_global(0x7F, 0, b"\x41" + sleb(2**31))),
+        "i32_too_long.wasm": with_global(wasm_global(0x7F, 0, b"\x41" + b"\x80" * 5 + b"\x00")),
+        "global_beyond.wasm": head + section(6, leb(2) + wasm_global(0x7F, 0, b"\x41\x00")),
         "version2.wasm": b"\0asm" + struct.pack("<I", 2) + types,
         "beyond.wasm": head + types + bytes([3]) + leb(100) + b"\x01\x00",
         "long_leb.wasm": head + bytes([1]) + b"\x84\x80\x80\x80\x80\x00" + bytes(8),
         "bad_name.wasm": head + section(0, leb(10) + b"abc"),
         "bad_id.wasm": head + types + section(14, b"\x00"),
         "truncated.wasm": head[:6],
+    }
+
+
+def elf(wide, little, strtab=b"\0sample.c\0main\0counter\0", name_of_main=10, symtab_size=None, shoff=None,
+        link=2):
+    """An ELF object with .symtab, .strtab and .shstrtab; the keywords break it."""
+    e = "<" if little else ">"
+    ident = b"\x7fELF" + bytes([2 if wide else 1, 1 if little else 2, 1]) + bytes(9)
+    header_size, shentsize = (64, 64) if wide else (52, 40)
+
+    def sym(name, value, size, info, shndx):
+        if wide:
+            return struct.pack(e + "IBBHQQ", name, info, 0, shndx, value, size)
+        return struct.pack(e + "IIIBBH", name, value, size, info, 0, shndx)
+
+    symtab = (sym(0, 0, 0, 0, 0) + sym(1, 0, 0, 0x04, 0xFFF1)  # FILE, LOCAL
+              + sym(name_of_main, 0x1000, 42, 0x12, 1) + sym(15, 0x2000, 8, 0x21, 1))  # FUNC GLOBAL, OBJECT WEAK
+    shstrtab = b"\0.symtab\0.strtab\0.shstrtab\0"
+    body = symtab + strtab + shstrtab
+    body += bytes(-(header_size + len(body)) % 8)
+    offsets = [header_size, header_size + len(symtab), header_size + len(symtab) + len(strtab)]
+
+    def shdr(name, kind, offset, size, link_to, entsize):
+        return struct.pack(e + ("IIQQQQIIQQ" if wide else "IIIIIIIIII"), name, kind, 0, 0, offset, size, link_to, 0, 1,
+                           entsize)
+
+    sections = (bytes(shentsize)
+                + shdr(1, 2, offsets[0], len(symtab) if symtab_size is None else symtab_size, link, len(symtab) // 4)
+                + shdr(9, 3, offsets[1], len(strtab), 0, 0) + shdr(17, 3, offsets[2], len(shstrtab), 0, 0))
+    table_at = header_size + len(body) if shoff is None else shoff
+    if wide:
+        head = struct.pack(e + "HHIQQQIHHHHHH", 1, 62, 1, 0, 0, table_at, 0, 64, 0, 0, shentsize, 4, 3)
+    else:
+        head = struct.pack(e + "HHIIIIIHHHHHH", 1, 20, 1, 0, 0, table_at, 0, 52, 0, 0, shentsize, 4, 3)
+    return ident + head + body + sections
+
+
+def elf_samples():
+    ok = elf(True, True)
+    return {
+        "ok64.elf": ok,
+        "ok32be.elf": elf(False, False),
+        "truncated.elf": ok[:40],
+        "table_beyond.elf": elf(True, True, shoff=len(ok) - 100),
+        "symtab_beyond.elf": elf(True, True, symtab_size=0x10000 * 24),
+        "name_outside.elf": elf(True, True, name_of_main=4000),
+        "name_unterminated.elf": elf(True, True, strtab=b"\0sample.c\0main\0counter"),
+        "bad_link.elf": elf(True, True, link=9),
     }
 
 
@@ -104,7 +181,7 @@ def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     files = {"empty.bin": b""}
-    for make in (png_samples, wav_samples, wasm_samples, mp3_samples):
+    for make in (png_samples, wav_samples, wasm_samples, elf_samples, mp3_samples):
         files.update(make())
     for name, data in files.items():
         with open(os.path.join(out, name), "wb") as f:

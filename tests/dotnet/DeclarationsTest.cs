@@ -1,0 +1,116 @@
+// DeclarationsTest.cs - Native against the module's export list and tavbin.h: one
+// wrong width in a DllImport corrupts calls silently, so every type is checked.
+
+using System;
+using System.Collections.Generic;
+using System.IO;
+using System.Linq;
+using System.Reflection;
+using System.Runtime.InteropServices;
+using System.Text.RegularExpressions;
+
+namespace Tavbin.Tests
+{
+    static class DeclarationsTest
+    {
+        static MethodInfo[] Declared() =>
+            typeof(Native).GetMethods(BindingFlags.Public | BindingFlags.Static | BindingFlags.DeclaredOnly);
+
+        [Test]
+        static void ExactlyTheExportsEachFoundInTheModule()
+        {
+            var exports = File.ReadAllLines(Runner.ExportsPath)
+                .Where(l => l.Length > 0 && !l.StartsWith("#")).OrderBy(n => n, StringComparer.Ordinal).ToList();
+            var declared = Declared().Select(m => m.Name).OrderBy(n => n, StringComparer.Ordinal).ToList();
+            Assert.Equal(58, exports.Count, "exports.txt");
+            Assert.Equal(string.Join(" ", exports), string.Join(" ", declared), "Native's names");
+            foreach (MethodInfo m in Declared())
+            {
+                var import = (DllImportAttribute)Attribute.GetCustomAttribute(m, typeof(DllImportAttribute));
+                Assert.True(import != null, m.Name + " is a DllImport");
+                Assert.Equal("binary-read-util", import.Value, m.Name);
+                Assert.Equal(CallingConvention.Cdecl, import.CallingConvention, m.Name);
+                Assert.True(import.ExactSpelling, m.Name + " ExactSpelling");
+                Marshal.Prelink(m); // throws if the module lacks the entry point
+            }
+        }
+
+        static readonly Dictionary<string, Type> Scalars = new Dictionary<string, Type>
+        {
+            ["void"] = typeof(void), ["uint8_t"] = typeof(byte), ["int8_t"] = typeof(sbyte),
+            ["uint16_t"] = typeof(ushort), ["int16_t"] = typeof(short), ["uint32_t"] = typeof(uint),
+            ["int32_t"] = typeof(int), ["uint64_t"] = typeof(ulong), ["int64_t"] = typeof(long),
+            ["float"] = typeof(float), ["double"] = typeof(double),
+            ["tavbin_status"] = typeof(int), ["tavbin_endian"] = typeof(uint),
+        };
+
+        // The C# type a C type must be declared as: handles as their SafeHandle (the raw
+        // pointer in the close functions), outputs as out, other pointers as IntPtr.
+        static Type Expected(string cType, string function, bool isReturn)
+        {
+            string t = Regex.Replace(cType.Replace("const", ""), @"\s+", "");
+            if (!t.EndsWith("*"))
+                return Scalars[t];
+            t = t.TrimEnd('*');
+            if (t == "tavbin_reader" || t == "tavbin_writer")
+            {
+                if (isReturn || !function.EndsWith("_close"))
+                    return t == "tavbin_reader" ? typeof(ReaderHandle) : typeof(WriterHandle);
+                return typeof(IntPtr);
+            }
+            if (isReturn || t == "void" || t == "char")
+                return typeof(IntPtr);
+            return Scalars[t].MakeByRefType();
+        }
+
+        [Test]
+        static void EveryTypeAsTheHeaderDeclaresIt()
+        {
+            string header = Regex.Replace(File.ReadAllText(Runner.HeaderPath), @"/\*.*?\*/", "", RegexOptions.Singleline);
+            var found = Regex.Matches(header, @"TAVBIN_API\s+([^;(]*?)\b(tavbinw?_\w+)\s*\(([^)]*)\)\s*;");
+            Assert.Equal(58, found.Count, "declarations in tavbin.h");
+            foreach (Match d in found)
+            {
+                string name = d.Groups[2].Value;
+                MethodInfo m = typeof(Native).GetMethod(name);
+                Assert.True(m != null, name + " declared in Native");
+                Assert.Equal(Expected(d.Groups[1].Value, name, true), m.ReturnType, name + " returns");
+                string[] cParams = d.Groups[3].Value.Split(',').Select(p => p.Trim()).ToArray();
+                ParameterInfo[] ps = m.GetParameters();
+                Assert.Equal(cParams.Length, ps.Length, name + " parameter count");
+                for (int i = 0; i < ps.Length; i++)
+                {
+                    // The C type is the parameter less its name.
+                    string cType = Regex.Replace(cParams[i], @"\w+$", "");
+                    Type expected = Expected(cType, name, false);
+                    Assert.Equal(expected, ps[i].ParameterType, $"{name} parameter {i} ({cParams[i]})");
+                    Assert.Equal(expected.IsByRef, ps[i].IsOut, $"{name} parameter {i} is out");
+                }
+            }
+        }
+
+        [Test]
+        static void LoadsTheModuleItWasGiven()
+        {
+            Library.StrError(0);
+            if (!File.Exists("/proc/self/maps"))
+                return;
+            var mapped = File.ReadAllLines("/proc/self/maps").Where(l => l.Contains("binary-read-util"))
+                .Select(l => l.Substring(l.IndexOf('/'))).Distinct().ToList();
+            Assert.Equal(Path.GetFullPath(Runner.ModulePath), string.Join(", ", mapped), "mapped module");
+        }
+
+        [Test]
+        static void StatusTexts()
+        {
+            string[] texts = { "ok", "eof", "range", "invalid_arg", "too_large", "oom" };
+            for (int s = 0; s < texts.Length; s++)
+            {
+                Assert.Equal(texts[s], Library.StrError(s), "StrError(" + s + ")");
+                Assert.Equal(texts[s], new TavbinException((Status)s).Message, "message of " + (Status)s);
+            }
+            foreach (int s in new[] { -1, 6, int.MinValue, int.MaxValue })
+                Assert.Equal("unknown", Library.StrError(s), "StrError(" + s + ")");
+        }
+    }
+}

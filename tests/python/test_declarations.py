@@ -1,0 +1,137 @@
+"""The declaration table against the exported names and the header, and how the
+module is found."""
+
+import ctypes
+import ctypes.util
+import os
+import re
+import shutil
+import subprocess
+import sys
+from ctypes import POINTER
+
+import pytest
+from conftest import ROOT
+
+import tavbin
+from tavbin import _native
+
+SCALARS = {
+    "void": None,
+    "tavbin_status": ctypes.c_int32,
+    "tavbin_endian": ctypes.c_uint32,
+    "uint8_t": ctypes.c_uint8,
+    "int8_t": ctypes.c_int8,
+    "uint16_t": ctypes.c_uint16,
+    "int16_t": ctypes.c_int16,
+    "uint32_t": ctypes.c_uint32,
+    "int32_t": ctypes.c_int32,
+    "uint64_t": ctypes.c_uint64,
+    "int64_t": ctypes.c_int64,
+    "float": ctypes.c_float,
+    "double": ctypes.c_double,
+}
+POINTERS = {
+    "void": ctypes.c_void_p,
+    "const char": ctypes.c_char_p,
+    "char": POINTER(ctypes.c_char),
+    "tavbin_reader": _native.ReaderHandle,
+    "tavbin_writer": _native.WriterHandle,
+}
+
+
+def ctype_of(decl):
+    """The ctypes type of a C type as the header spells it ("const uint8_t *")."""
+    decl = " ".join(decl.split())
+    if not decl.endswith("*"):
+        return SCALARS[decl]
+    pointee = decl[:-1].strip()
+    if pointee in POINTERS:
+        return POINTERS[pointee]
+    pointee = pointee.replace("const ", "")
+    return POINTERS.get(pointee) or POINTER(SCALARS[pointee])
+
+
+def header_declarations():
+    text = (ROOT / "include" / "tavbin.h").read_text()
+    text = re.sub(r"/\*.*?\*/", "", text, flags=re.S)
+    found = {}
+    for ret, name, params in re.findall(r"TAVBIN_API\s+([^;(]*?)\s*\b(tavbinw?_\w+)\s*\(([^)]*)\)\s*;", text):
+        args = []
+        for param in params.split(","):
+            param = " ".join(param.split())
+            if param and param != "void":
+                # Drop the parameter's name, keep a '*' that was glued to it.
+                kind, _, argname = param.rpartition(" ")
+                args.append(ctype_of(kind + "*" * argname.count("*")))
+        found[name] = (ctype_of(ret), tuple(args))
+    return found
+
+
+def test_table_names_are_the_exports():
+    exports = [
+        line.strip()
+        for line in (ROOT / "tests" / "exports.txt").read_text().splitlines()
+        if re.match(r"[A-Za-z_]", line)
+    ]
+    assert len(exports) == 58
+    assert sorted(_native.FUNCTIONS) == sorted(exports)
+
+
+def test_table_types_are_the_headers():
+    declared = header_declarations()
+    assert len(declared) == 58
+    for name, (restype, argtypes) in _native.FUNCTIONS.items():
+        assert (restype, argtypes) == declared[name], name
+    # What Windows would get wrong with c_ulong: every 64-bit quantity is 8 bytes.
+    for restype, argtypes in _native.FUNCTIONS.values():
+        for t in (restype, *argtypes):
+            if t in (ctypes.c_uint64, ctypes.c_int64):
+                assert ctypes.sizeof(t) == 8
+
+
+def test_version_matches_the_build_and_pyproject():
+    pyproject = (ROOT / "python" / "pyproject.toml").read_text()
+    assert f'version = "{tavbin.__version__}"' in pyproject
+    if "TAVBIN_VERSION" in os.environ:
+        assert tavbin.__version__ == os.environ["TAVBIN_VERSION"]
+
+
+BUILT = os.environ.get("TAVBIN_LIBRARY") or _native.path
+
+
+def import_elsewhere(tmp_path, env):
+    """Import a copy of the package that carries no module, in a fresh interpreter
+    (one that has loaded the module would find it again by its name)."""
+    package = tmp_path / "pkg" / "tavbin"
+    package.mkdir(parents=True)
+    for source in (ROOT / "python" / "tavbin").glob("*.py"):
+        shutil.copy(source, package)
+    env = dict({k: v for k, v in os.environ.items() if k != "TAVBIN_LIBRARY"}, **env)
+    env["PYTHONPATH"] = str(package.parent)
+    code = "import tavbin; print(tavbin._native.path)"
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+
+
+def test_nothing_loads_one_error_lists_every_attempt(tmp_path):
+    # A library that loads but is not this one counts as a failure too.
+    libm = ctypes.util.find_library("m") if sys.platform != "win32" else None
+    env = {"TAVBIN_LIBRARY": libm or "/nonexistent/lib.so"}
+    result = import_elsewhere(tmp_path, env)
+    assert result.returncode != 0
+    lines = result.stderr.splitlines()
+    start = lines.index("OSError: cannot load the binary-read-util module; tried:")
+    tried = lines[start + 1 :]
+    assert tried[0].startswith(f"  TAVBIN_LIBRARY={env['TAVBIN_LIBRARY']}: ")
+    assert tried[1] == f"  the package's copy {tmp_path / 'pkg' / 'tavbin' / _native.LIBRARY_NAME}: not present"
+    assert tried[2].startswith(f"  {_native.LIBRARY_NAME} by the system loader's search: ")
+    assert len(tried) == 3
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="LD_LIBRARY_PATH is the Linux loader's")
+def test_found_by_name_on_the_loader_path(tmp_path):
+    (tmp_path / "lib").mkdir()
+    shutil.copy(BUILT, tmp_path / "lib" / _native.LIBRARY_NAME)
+    result = import_elsewhere(tmp_path, {"LD_LIBRARY_PATH": str(tmp_path / "lib")})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == _native.LIBRARY_NAME

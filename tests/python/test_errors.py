@@ -1,0 +1,173 @@
+"""Statuses become exceptions; bad arguments and closed handles become Python
+exceptions before anything reaches C, never a crash or a silent wrap."""
+
+import array
+import copy
+import inspect
+import pickle
+import tracemalloc
+
+import pytest
+
+import tavbin
+
+
+def reader_at_end():
+    r = tavbin.Reader(b"\x01")
+    r.u8()
+    return r
+
+
+# (what, the call on a fresh handle, the exception, the handle whose last_error tells it)
+STATUS_CASES = [
+    ("eof", lambda h: h.u16(), tavbin.EofError, lambda: tavbin.Reader(b"\x01")),
+    ("eof at the end", lambda h: h.u8(), tavbin.EofError, reader_at_end),
+    ("range: seek", lambda h: h.seek(2), tavbin.RangeError, lambda: tavbin.Reader(b"\x01")),
+    ("range: absolute", lambda h: h.u32_at(1), tavbin.RangeError, lambda: tavbin.Reader(b"abcd")),
+    ("invalid_arg: bits", lambda h: h.bits(65), tavbin.InvalidArgError, lambda: tavbin.Reader(b"abcdefghi")),
+    ("invalid_arg: order", lambda h: h.set_endian(2), tavbin.InvalidArgError, lambda: tavbin.Reader(b"")),
+    ("invalid_arg: leb128", lambda h: h.leb128(), tavbin.InvalidArgError, lambda: tavbin.Reader(b"\x80" * 10)),
+    ("invalid_arg: writer order", lambda h: h.set_endian(7), tavbin.InvalidArgError, tavbin.Writer),
+    ("too_large", lambda h: h.string_u32(1), tavbin.TooLargeError, lambda: tavbin.Reader(b"\0\0\0\2hi")),
+]
+
+
+@pytest.mark.parametrize("what, call, exc, make", STATUS_CASES, ids=[c[0] for c in STATUS_CASES])
+def test_every_status_has_its_exception(what, call, exc, make):
+    handle = make()
+    with pytest.raises(exc) as info:
+        call(handle)
+    err = info.value
+    assert isinstance(err, tavbin.Error)
+    assert err.status is exc.default_status and handle.last_error is err.status
+    assert tavbin.strerror(err.status) in str(err)
+    again = pickle.loads(pickle.dumps(err))
+    assert type(again) is exc and again.status is err.status and str(again) == str(err)
+
+
+def test_out_of_memory_is_a_memory_error():
+    with pytest.raises(tavbin.OomError) as info:
+        tavbin.Writer(initial_cap=2**62)
+    assert isinstance(info.value, MemoryError) and info.value.status is tavbin.Status.OOM
+    assert "oom" in str(info.value)
+
+
+def test_status_values_and_texts():
+    assert [(s.name, int(s)) for s in tavbin.Status] == [
+        ("OK", 0), ("EOF", 1), ("RANGE", 2), ("INVALID_ARG", 3), ("TOO_LARGE", 4), ("OOM", 5)
+    ]
+    texts = ["ok", "eof", "range", "invalid_arg", "too_large", "oom", "unknown", "unknown"]
+    assert [tavbin.strerror(s) for s in (0, 1, 2, 3, 4, 5, 6, -1)] == texts
+    assert (tavbin.BIG, tavbin.LITTLE) == (0, 1)
+
+
+def test_hostile_lengths_allocate_nothing():
+    # Counts far beyond the data fail on the data, not on an allocation first.
+    tracemalloc.start()
+    try:
+        for call in (
+            lambda: tavbin.Reader(b"\xff\xff\xff\xff0123456789").string_u32(),
+            lambda: tavbin.Reader(b"\xff\xff\xff\xff0123456789").string_u32(2**64 - 1),
+            lambda: tavbin.Reader(b"0123456789").bytes(2**64 - 1),
+            lambda: tavbin.Reader(b"0123456789").ascii(2**40),
+        ):
+            with pytest.raises(tavbin.EofError):
+                call()
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert peak < 1 << 20
+
+
+# (call, the exception): each is refused in Python; nothing is recorded.
+BAD_ARGUMENTS = [
+    (lambda r, w: r.bytes(-1), OverflowError),
+    (lambda r, w: r.u8_at(2**64), OverflowError),
+    (lambda r, w: r.bits(-1), OverflowError),
+    (lambda r, w: r.leb128(-1), OverflowError),
+    (lambda r, w: r.string_u32(-1), OverflowError),
+    (lambda r, w: r.seek("0"), TypeError),
+    (lambda r, w: r.bytes(1.0), TypeError),
+    (lambda r, w: w.u8(256), OverflowError),
+    (lambda r, w: w.i16(-(2**15) - 1), OverflowError),
+    (lambda r, w: w.u32(-1), OverflowError),
+    (lambda r, w: w.i64(2**63), OverflowError),
+    (lambda r, w: w.leb128(2**64), OverflowError),
+    (lambda r, w: w.f32(1e39), OverflowError),
+    (lambda r, w: w.u32(1.5), TypeError),
+    (lambda r, w: w.f64("1.5"), TypeError),
+    (lambda r, w: w.bytes("text"), TypeError),
+]
+
+
+@pytest.mark.parametrize("call, exc", BAD_ARGUMENTS)
+def test_bad_arguments_raise_before_any_call(call, exc):
+    r, w = tavbin.Reader(b"\0\0\0\0\0\0\0\0"), tavbin.Writer()
+    r.bits(3)
+    with pytest.raises(exc):
+        call(r, w)
+    # Nothing reached C: the cursor, the writer and both statuses are untouched.
+    assert r.last_error is tavbin.Status.OK and w.last_error is tavbin.Status.OK
+    assert len(w) == 0 and r.bits(5) == 0
+
+
+@pytest.mark.parametrize(
+    "make, exc",
+    [
+        (lambda: tavbin.Reader("text"), TypeError),
+        (lambda: tavbin.Reader(b"", order=2), tavbin.InvalidArgError),
+        (lambda: tavbin.Writer(initial_cap=-1), OverflowError),
+        (lambda: tavbin.load_u32(b"abcd", offset=-1), OverflowError),
+        (lambda: tavbin.store_u16(b"ab", 1), TypeError),  # read-only
+        (lambda: tavbin.store_u32(memoryview(bytearray(8))[::2], 1), TypeError),  # not contiguous
+        (lambda: tavbin.strerror(2**31), OverflowError),
+    ],
+)
+def test_bad_construction_and_stateless_arguments(make, exc):
+    with pytest.raises(exc):
+        make()
+
+
+# Arguments for every public method; a method missing here fails the test below.
+READER_CALLS = {
+    "u8": (), "i8": (), "u16": (), "i16": (), "u32": (), "i32": (), "f32": (), "u64": (),
+    "i64": (), "f64": (), "bytes": (1,), "ascii": (0,), "skip": (0,), "bits": (1,),
+    "leb128": (), "string_u32": (), "peek_u8": (), "peek_u16": (), "peek_u32": (),
+    "peek_u64": (), "u8_at": (0,), "u16_at": (0,), "u32_at": (0,), "u64_at": (0,),
+    "seek": (0,), "tell": (), "remaining": (), "bit_align": (), "set_endian": (1,),
+}
+WRITER_CALLS = {
+    "u8": (1,), "u16": (1,), "i16": (-1,), "u32": (1,), "i32": (-1,), "f32": (1.5,),
+    "u64": (1,), "i64": (-1,), "f64": (1.5,), "leb128": (300,), "bytes": (b"ab",),
+    "string_u32": (array.array("H", [1]),), "getvalue": (), "set_endian": (1,), "__len__": (),
+}
+
+
+def public_methods(cls):
+    return {n for n, f in inspect.getmembers(cls, inspect.isfunction) if not n.startswith("_")} - {"close"}
+
+
+@pytest.mark.parametrize("cls, calls", [(tavbin.Reader, READER_CALLS), (tavbin.Writer, WRITER_CALLS)])
+def test_every_call_after_close_is_a_value_error(cls, calls):
+    assert public_methods(cls) <= set(calls)
+    handle = cls(bytes(128)) if cls is tavbin.Reader else cls()
+    for name, args in calls.items():
+        getattr(handle, name)(*args)  # fine while open
+    handle.close()
+    handle.close()  # closing twice is allowed
+    assert handle.closed
+    for name, args in calls.items():
+        with pytest.raises(ValueError, match="closed"):
+            getattr(handle, name)(*args)
+    for prop in ("last_error",) + (("size",) if cls is tavbin.Reader else ()):
+        with pytest.raises(ValueError, match="closed"):
+            getattr(handle, prop)
+
+
+@pytest.mark.parametrize("make", [lambda: tavbin.Reader(bytearray(8)), tavbin.Writer])
+@pytest.mark.parametrize("how", [copy.copy, copy.deepcopy, pickle.dumps])
+def test_handles_cannot_be_copied(make, how):
+    # A copy would close the same C handle twice.
+    handle = make()
+    with pytest.raises(TypeError, match="owns a C handle"):
+        how(handle)

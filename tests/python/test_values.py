@@ -1,0 +1,198 @@
+"""Values through the package against the standard library and pure-Python references:
+every width and both byte orders, bit fields, LEB128, strings, loads and stores."""
+
+import math
+import struct
+import sys
+
+import pytest
+from conftest import ROOT
+from hypothesis import given
+from hypothesis import strategies as st
+
+import tavbin
+
+sys.path.insert(0, str(ROOT / "tests"))
+from make_samples import leb as leb128_encode  # noqa: E402  the samples' reference encoder
+
+ORDERS = {tavbin.BIG: ">", tavbin.LITTLE: "<"}
+orders = st.sampled_from(sorted(ORDERS))
+
+# Reader method -> struct format character.
+FIXED = {
+    "u8": "B", "i8": "b", "u16": "H", "i16": "h", "u32": "I",
+    "i32": "i", "f32": "f", "u64": "Q", "i64": "q", "f64": "d",
+}
+PEEKS = {"peek_u8": "B", "peek_u16": "H", "peek_u32": "I", "peek_u64": "Q"}
+ABSOLUTE = {"u8_at": "B", "u16_at": "H", "u32_at": "I", "u64_at": "Q"}
+
+
+def same(a, b):
+    """Equal values, or floats with the same bits (a NaN equals itself, -0.0 is not 0.0)."""
+    if isinstance(a, float):
+        return math.isnan(a) and math.isnan(b) or struct.pack("<d", a) == struct.pack("<d", b)
+    return a == b and type(a) is type(b)
+
+
+@given(st.binary(max_size=40), orders, st.lists(st.sampled_from(sorted(FIXED)), min_size=1, max_size=30))
+def test_fixed_widths_match_struct(data, order, kinds):
+    fmt = ORDERS[order]
+    r = tavbin.Reader(data, order)
+    for kind in kinds:
+        pos = r.tell()
+        size = struct.calcsize(FIXED[kind])
+        for peek, code in PEEKS.items():
+            if struct.calcsize(code) <= len(data) - pos:
+                assert getattr(r, peek)() == struct.unpack_from(fmt + code, data, pos)[0]
+        for at, code in ABSOLUTE.items():
+            if struct.calcsize(code) <= len(data) - pos:
+                assert getattr(r, at)(pos) == struct.unpack_from(fmt + code, data, pos)[0]
+        if size > len(data) - pos:
+            with pytest.raises(tavbin.EofError):
+                getattr(r, kind)()
+            assert r.tell() == pos and r.last_error == tavbin.Status.EOF
+            break
+        assert same(getattr(r, kind)(), struct.unpack_from(fmt + FIXED[kind], data, pos)[0])
+        assert r.tell() == pos + size
+
+
+class BitModel:
+    """The reader's cursor, bit by bit: fields most significant bit first, and the
+    byte alignment before every byte-level read."""
+
+    def __init__(self, data):
+        self.bits = "".join(f"{b:08b}" for b in data)
+        self.pos = 0
+
+    def read_bits(self, count):
+        if count > len(self.bits) - self.pos:
+            self.pos = len(self.bits)
+            return None
+        value = int(self.bits[self.pos : self.pos + count], 2)
+        self.pos += count
+        return value
+
+    def read_u8(self):
+        self.pos = -(-self.pos // 8) * 8
+        return self.read_bits(8) if self.pos + 8 <= len(self.bits) else None
+
+
+@given(st.binary(max_size=24), st.lists(st.one_of(st.integers(1, 64), st.just("u8")), max_size=20))
+def test_bits_match_a_bit_by_bit_reference(data, steps):
+    r, model = tavbin.Reader(data), BitModel(data)
+    for step in steps:
+        expect = model.read_u8() if step == "u8" else model.read_bits(step)
+        if expect is None:
+            with pytest.raises(tavbin.EofError):
+                r.u8() if step == "u8" else r.bits(step)
+        else:
+            assert (r.u8() if step == "u8" else r.bits(step)) == expect
+        assert r.tell() == model.pos // 8
+
+
+# Writer kind -> (values, the bytes expected for a value in an order, how to read it back).
+KINDS = {
+    "u8": (st.integers(0, 2**8 - 1), "B"),
+    "u16": (st.integers(0, 2**16 - 1), "H"),
+    "i16": (st.integers(-(2**15), 2**15 - 1), "h"),
+    "u32": (st.integers(0, 2**32 - 1), "I"),
+    "i32": (st.integers(-(2**31), 2**31 - 1), "i"),
+    "f32": (st.floats(width=32), "f"),
+    "u64": (st.integers(0, 2**64 - 1), "Q"),
+    "i64": (st.integers(-(2**63), 2**63 - 1), "q"),
+    "f64": (st.floats(), "d"),
+    "leb128": (st.integers(0, 2**64 - 1), None),
+    "bytes": (st.binary(max_size=20), None),
+    "string_u32": (st.binary(max_size=20), None),
+}
+ops = st.lists(st.sampled_from(sorted(KINDS)).flatmap(lambda k: st.tuples(st.just(k), KINDS[k][0])), max_size=25)
+
+
+def encoded(kind, value, fmt):
+    if kind == "leb128":
+        return leb128_encode(value)
+    if kind == "bytes":
+        return value
+    if kind == "string_u32":
+        return struct.pack(fmt + "I", len(value)) + value
+    return struct.pack(fmt + KINDS[kind][1], value)
+
+
+@given(ops, orders)
+def test_every_writer_kind_round_trips(steps, order):
+    fmt = ORDERS[order]
+    with tavbin.Writer(order=order) as w:
+        for kind, value in steps:
+            getattr(w, kind)(value)
+        data = w.getvalue()
+        assert len(w) == len(data)
+    # Byte for byte what struct and a reference encoder give (NaN payloads aside,
+    # which a double passes to binary32 as the C conversion leaves them).
+    expect = b"".join(encoded(kind, value, fmt) for kind, value in steps)
+    if not any(kind == "f32" and math.isnan(value) for kind, value in steps):
+        assert data == expect
+    r = tavbin.Reader(data, order)
+    for kind, value in steps:
+        if kind == "bytes":
+            back = r.bytes(len(value))
+        else:
+            back = getattr(r, kind)()
+        assert same(back, value), kind
+    assert r.remaining() == 0
+
+
+@pytest.mark.parametrize(
+    "data, max_len, expect",
+    [
+        (b"\0\0\0\5hello!", 2**32 - 1, b"hello"),
+        (b"\0\0\0\0", 0, b""),
+        (b"\0\0\0\3a\0b", 3, b"a\0b"),  # a NUL is a byte like any other
+        (b"\0\0\0\3abc", 2, tavbin.TooLargeError),
+        (b"\0\0\0\4abc", 10, tavbin.EofError),
+        (b"\0\0\0", 10, tavbin.EofError),
+        (b"\xff\xff\xff\xffabcdef", 2**32 - 1, tavbin.EofError),
+        (b"\xff\xff\xff\xffabcdef", 2**64 - 1, tavbin.EofError),
+    ],
+)
+def test_string_u32_is_sized_from_its_prefix(data, max_len, expect):
+    r = tavbin.Reader(data)
+    if isinstance(expect, bytes):
+        assert r.string_u32(max_len) == expect
+        assert r.tell() == 4 + len(expect)
+    else:
+        with pytest.raises(expect):
+            r.string_u32(max_len)
+        assert r.tell() == 0 and r.last_error == expect.default_status
+
+
+def test_string_u32_after_a_partly_read_byte():
+    # The prefix starts after the byte alignment, for the peek and the read alike.
+    r = tavbin.Reader(b"\x80\0\0\0\2hi")
+    assert r.bits(1) == 1
+    assert r.string_u32() == b"hi"
+    r = tavbin.Reader(b"\x80\0\0\0\2h")
+    r.bits(1)
+    with pytest.raises(tavbin.EofError):
+        r.string_u32()
+    assert r.bits(7) == 0  # the cursor, bit position included, is where it was
+
+
+@given(st.binary(max_size=12), orders, st.integers(0, 14), st.sampled_from([16, 32, 64]))
+def test_loads_and_stores_match_struct(data, order, offset, width):
+    code = {16: "H", 32: "I", 64: "Q"}[width]
+    load = getattr(tavbin, f"load_u{width}")
+    store = getattr(tavbin, f"store_u{width}")
+    fmt = ORDERS[order] + code
+    if offset + width // 8 <= len(data):
+        value = struct.unpack_from(fmt, data, offset)[0]
+        assert load(data, order, offset) == value
+        buf = bytearray(len(data))
+        store(buf, value, order, offset)
+        assert buf[offset : offset + width // 8] == data[offset : offset + width // 8]
+    else:
+        with pytest.raises(tavbin.EofError):
+            load(data, order, offset)
+        buf = bytearray(data)
+        with pytest.raises(tavbin.RangeError):
+            store(buf, 0, order, offset)
+        assert buf == data  # nothing written
