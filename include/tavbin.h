@@ -65,6 +65,21 @@
 
 #include <stdint.h>
 
+/* The version of this header, MAJOR.MINOR.PATCH. The major version changes only
+ * when a change breaks programs built against an earlier one. The module carries
+ * the same numbers: in its file name on Linux (libbinary-read-util.so.MAJOR) and
+ * in the version resource of binary-read-util.dll, which a program that loads the
+ * DLL by name can read with GetFileVersionInfo. The build takes its version from
+ * here; change it here only. */
+#define TAVBIN_VERSION_MAJOR 1
+#define TAVBIN_VERSION_MINOR 0
+#define TAVBIN_VERSION_PATCH 0
+#define TAVBIN_VERSION_STRING \
+  TAVBIN_VERSION_TEXT_(TAVBIN_VERSION_MAJOR, TAVBIN_VERSION_MINOR, TAVBIN_VERSION_PATCH)
+/* "1.0.0" from the three numbers, so that the string cannot disagree with them. */
+#define TAVBIN_VERSION_TEXT_(major, minor, patch) TAVBIN_VERSION_QUOTE_(major, minor, patch)
+#define TAVBIN_VERSION_QUOTE_(major, minor, patch) #major "." #minor "." #patch
+
 /* TAVBIN_API marks the exported functions. Define it yourself to override. */
 #ifndef TAVBIN_API
 #  if defined(_WIN32) || defined(__CYGWIN__)

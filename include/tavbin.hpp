@@ -54,7 +54,13 @@
 //     const std::string_view name = c.cstring(255);
 //     if (!c) std::fprintf(stderr, "bad record at byte %llu: %s\n",
 //                          static_cast<unsigned long long>(c.offset()), c.error().message().c_str());
-#ifndef TAVBIN_HPP
+
+// Below C++17 the header stops at this one line instead of a screen of errors
+// about std::string_view and inline variables. (MSVC reports the standard in
+// _MSVC_LANG; its __cplusplus stays 199711L unless /Zc:__cplusplus is given.)
+#if !defined(__cplusplus) || (__cplusplus < 201703L && !(defined(_MSVC_LANG) && _MSVC_LANG >= 201703L))
+#error "tavbin.hpp needs C++17 or later (-std=c++17, /std:c++17); C programs include tavbin.h"
+#elif !defined(TAVBIN_HPP)
 #define TAVBIN_HPP
 
 #include "tavbin.h"

@@ -3,12 +3,15 @@
 
 The module must export exactly the names in the exports list, depend on nothing
 but the C runtime, run no static initialisers, and import only the heap and
-block-copy services (plus what the toolchain's start-up code brings).
+block-copy services (plus what the toolchain's start-up code brings). It must be
+linked with full RELRO (-z relro -z now): a GNU_RELRO segment and BIND_NOW.
 
 A Windows DLL (PE, read with the MinGW objdump given by --objdump) must export
 exactly those names, undecorated, and import from KERNEL32.dll and the C runtime
 (msvcrt.dll or the api-ms-win-crt-* set) only: no libstdc++, libgcc or
-libwinpthread DLL."""
+libwinpthread DLL, and keep the DllCharacteristics that let Windows place it at a
+random 64-bit address and refuse to run its data (DYNAMIC_BASE, HIGH_ENTROPY_VA,
+NX_COMPAT)."""
 import argparse
 import re
 import subprocess
@@ -43,9 +46,16 @@ def check_elf(module, expected):
         if name not in LIBRARY_IMPORTS | TOOLCHAIN_IMPORTS:
             errors.append(f"undefined symbol beyond the C runtime services: {name}")
 
-    for m in re.finditer(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", run("readelf", "-d", module)):
+    dynamic = run("readelf", "-d", module)
+    for m in re.finditer(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic):
         if not ALLOWED_NEEDED.match(m.group(1)):
             errors.append(f"depends on {m.group(1)}")
+
+    # Full RELRO: without BIND_NOW the GOT stays writable for lazy binding.
+    if not re.search(r"\(FLAGS\)\s.*\bBIND_NOW\b|\(FLAGS_1\)\s.*\bNOW\b", dynamic):
+        errors.append("no BIND_NOW: link with -z now")
+    if not re.search(r"^\s*GNU_RELRO\s", run("readelf", "-lW", module), re.M):
+        errors.append("no GNU_RELRO segment: link with -z relro")
 
     # Static initialisers show up as _GLOBAL__sub_I_* functions in the symbol table.
     for line in run("nm", module).splitlines():
@@ -58,6 +68,9 @@ def check_elf(module, expected):
 # code brings its own (critical sections, TLS, pseudo-relocation and its error
 # report), which the library cannot influence.
 ALLOWED_DLLS = re.compile(r"^(kernel32\.dll|msvcrt\.dll|ucrtbase\.dll|api-ms-win-crt-[a-z0-9-]+\.dll)$", re.I)
+# ASLR with 64-bit entropy and no execution of data pages: MinGW's ld sets them by
+# default since binutils 2.36, but a linker flag can still take them away.
+DLL_CHARACTERISTICS = {"HIGH_ENTROPY_VA": 0x20, "DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100}
 
 
 def check_pe(module, expected, objdump):
@@ -83,6 +96,12 @@ def check_pe(module, expected, objdump):
     for name in sorted(expected - names):
         errors.append(f"missing from the export table: {name}")
 
+    m = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", dump, re.M)
+    characteristics = int(m.group(1), 16) if m else 0
+    for name, bit in DLL_CHARACTERISTICS.items():
+        if not characteristics & bit:
+            errors.append(f"DllCharacteristics lacks {name}")
+
     dlls = re.findall(r"^\s*DLL Name: (\S+)", dump, re.M)
     if not dlls:
         errors.append("no import table found")
@@ -105,7 +124,7 @@ def main():
         needs = " and ".join(dlls)
     else:
         errors, count = check_elf(args.module, expected)
-        needs = "only the C runtime"
+        needs = "only the C runtime, full RELRO"
     for e in errors:
         print(e)
     if errors:
