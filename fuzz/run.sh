@@ -10,7 +10,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 work=build/fuzz-work
 failed=0
-for t in reader roundtrip bits; do
+for t in $(grep '^[a-z]' fuzz/targets.txt); do
   mkdir -p "$work/$t"
   find "$work" -maxdepth 1 -type f -name "$t-*" -delete
   printf -- '--- %s: %ss\n' "$t" "$seconds"

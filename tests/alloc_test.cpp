@@ -320,7 +320,7 @@ TEST(WrapperFailure, FirstErrorKeepsTheFailedAppend) {
 // not moved and the cursor keeps the failure as TAVBIN_OOM.
 TEST(WrapperFailure, SubReaderWithoutMemory) {
   const HeapBytes b({1, 2, 3, 4});
-  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto r = tavbin::reader::open(b);
   tavbin::cursor c(r);
   EXPECT_EQ(c.u8(), 1);
   heap::watch(1, true);
