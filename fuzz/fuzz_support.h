@@ -27,8 +27,8 @@
 
 namespace tavbin_fuzz {
 
-using tavbin_test::BitCursor;
 using tavbin_test::bit_pos;
+using tavbin_test::BitCursor;
 using tavbin_test::HeapBytes;
 
 // Input layout shared by the targets: byte 0 is the length of the operation

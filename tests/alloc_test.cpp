@@ -92,7 +92,10 @@ void *calloc(size_t n, size_t size) {
 void *realloc(void *old, size_t n) {
   if (old != nullptr && old == heap::handed_out) {
     void *p = __libc_malloc(n);
-    if (p != nullptr) std::memcpy(p, std::exchange(heap::handed_out, nullptr), std::min(n, heap::handed_out_size));
+    if (p != nullptr) {
+      std::memcpy(p, heap::handed_out, std::min(n, heap::handed_out_size));
+      heap::handed_out = nullptr;
+    }
     return p;
   }
   if (heap::watching && heap::n_reallocs < 16) heap::reallocs[heap::n_reallocs++] = n;
