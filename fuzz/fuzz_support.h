@@ -1,7 +1,9 @@
 // Shared pieces of the fuzz targets: a failure that stops the run under any
 // driver, a byte source for the operation scripts, and the reference decoding
-// the targets compare the library against. Plain C++20, so the targets build with
-// g++ for corpus replay as well as with clang's libFuzzer.
+// the targets compare the library against. The heap copies of the input, the
+// bit-by-bit reference and the bit-position probe are the unit tests' own
+// (tests/support.h). Plain C++, so the targets build with g++ for corpus replay
+// as well as with clang's libFuzzer.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support.h"
 #include "tavbin.h"
 
 // Invariant checks stay on in every build type: they are the point of the target.
@@ -23,6 +26,10 @@
   } while (0)
 
 namespace tavbin_fuzz {
+
+using tavbin_test::bit_pos;
+using tavbin_test::BitCursor;
+using tavbin_test::HeapBytes;
 
 // Input layout shared by the targets: byte 0 is the length of the operation
 // script that follows it; whatever comes after the script is the target's data.
@@ -86,47 +93,6 @@ inline void encode(std::vector<uint8_t> &out, uint64_t v, unsigned width, tavbin
     const unsigned shift = 8 * (e == TAVBIN_BIG_ENDIAN ? width - 1 - k : k);
     out.push_back(static_cast<uint8_t>(v >> shift));
   }
-}
-
-// The data as its own heap block of exactly its size (NULL when empty), so a read
-// of one byte past the end is caught by AddressSanitizer.
-class HeapCopy {
-public:
-  HeapCopy(const uint8_t *p, size_t n)
-      : n_(n), p_(n != 0 ? static_cast<uint8_t *>(std::malloc(n)) : nullptr) {
-    if (n != 0) std::memcpy(p_, p, n);
-  }
-  ~HeapCopy() { std::free(p_); }
-  HeapCopy(const HeapCopy &) = delete;
-  HeapCopy &operator=(const HeapCopy &) = delete;
-  const uint8_t *data() const { return p_; }
-  size_t size() const { return n_; }
-
-private:
-  size_t n_;
-  uint8_t *p_;
-};
-
-// The bit position is not queryable. Find it by taking single bits until the
-// byte position moves, then put the cursor back with a seek and a bit read.
-// Leaves the cursor as it was and TAVBIN_OK recorded.
-inline uint32_t probe_bit_pos(tavbin_reader *r) {
-  const uint64_t pos = tavbin_tell(r);
-  if (pos >= tavbin_size(r)) {
-    FUZZ_CHECK(tavbin_seek(r, pos) == TAVBIN_OK);
-    return 0;
-  }
-  uint32_t taken = 0;
-  uint64_t bit = 0;
-  while (tavbin_tell(r) == pos) {
-    FUZZ_CHECK(tavbin_bits(r, 1, &bit) == TAVBIN_OK);
-    ++taken;
-    FUZZ_CHECK(taken <= 8);
-  }
-  const uint32_t bit_pos = 8 - taken;
-  FUZZ_CHECK(tavbin_seek(r, pos) == TAVBIN_OK);
-  if (bit_pos != 0) FUZZ_CHECK(tavbin_bits(r, bit_pos, &bit) == TAVBIN_OK);
-  return bit_pos;
 }
 
 } // namespace tavbin_fuzz

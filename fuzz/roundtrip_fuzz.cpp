@@ -62,7 +62,7 @@ template <typename T> uint64_t to_bits(T v) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
   const Split sp = split_input(in, n);
   Script s(sp.script, sp.script_len);
-  const HeapCopy pool(sp.data, sp.data_len); // source of byte blocks and strings
+  const HeapBytes pool(sp.data, sp.data_len); // source of byte blocks and strings
   uint64_t pool_at = 0;
 
   const uint8_t cap_sel = s.byte();
@@ -223,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
   // The bytes themselves, then every value through a reader over a copy of them.
   FUZZ_CHECK(tavbinw_len(w) == m.bytes.size());
   FUZZ_CHECK(m.bytes.empty() || std::memcmp(tavbinw_data(w), m.bytes.data(), m.bytes.size()) == 0);
-  const HeapCopy copy(tavbinw_data(w), static_cast<size_t>(tavbinw_len(w)));
+  const HeapBytes copy(tavbinw_data(w), static_cast<size_t>(tavbinw_len(w)));
   tavbinw_close(w);
 
   tavbin_reader *r = tavbin_open(copy.data(), copy.size(), e0);

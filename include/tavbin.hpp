@@ -5,9 +5,15 @@
 //
 // Copyright (c) 2026 The binary-read-util authors. MIT License, see LICENSE.
 //
-// Header-only, over the C interface of tavbin.h, which stays the manual: every
-// member named after a C function does exactly what that function does, with the
-// same statuses. What this header adds:
+// Header-only, over the C interface of tavbin.h, which stays the manual. A member
+// named after a C function less its prefix (reader::u32 for tavbin_u32,
+// writer::u32 for tavbinw_u32, reader::size for tavbin_size) makes that one call,
+// so its statuses, its cursor rules and what the handle records are the C
+// function's. Four writer members do not follow that rule: writer::size() is
+// tavbinw_len, writer::bytes() views the bytes written (tavbinw_data; the block
+// append tavbinw_bytes is writer::append()), and writer::i8() appends a signed
+// byte through tavbinw_u8, as the C writer has no signed 8-bit write. What this
+// header adds:
 //
 //  - tavbin::reader and tavbin::writer own their handle. They are move-only; the
 //    handle is closed exactly once, by the object that holds it last. A moved-from
@@ -28,9 +34,9 @@
 //  - tavbin::cursor walks a reader and keeps its first failure, so a record is
 //    read with plain values and checked once; writer::first_error() does the same
 //    for a producer.
-//  - A few reads and writes the C interface lacks (reader::sleb128, cstring, sub;
-//    writer::sleb128, patch_u16/u32/u64) are built here on the C calls and on the
-//    input the reader was opened over. Each says what the handle's last status
+//  - A few reads and writes the C interface lacks (reader::sleb128, cstring, view,
+//    sub; writer::sleb128, patch_u16/u32/u64) are built here on the C calls and on
+//    the input the reader was opened over. Each says what the handle's last status
 //    (last_error()) reports afterwards: the handle records only what the C calls
 //    it makes record.
 //  - The C interface cannot tell a handle's byte order, so reader and writer

@@ -3,11 +3,16 @@
 // This executable defines calloc, malloc, realloc and free itself; the dynamic
 // linker binds the library's calls to these, which forward to the C library's
 // own entry points. A call can be made to fail, and every block and every size
-// asked of realloc is counted, so these tests see exactly what the library asks.
+// asked of realloc is counted, so these tests see exactly what the library asks;
+// a malloc can also be answered with a block the test chose, so it knows what
+// lies around the writer's buffer.
 // Built only without sanitizers, which bring allocators of their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <utility>
 
 #include "support.h"
 #include "tavbin.hpp"
@@ -49,11 +54,27 @@ void watch(long fail_at = 0, bool keep_failing = false) {
 }
 void stop() { watching = false; }
 
+// The next malloc of exactly `size` bytes returns `block`, which free() then
+// leaves alone; realloc() moves its bytes to the heap.
+uint8_t *placed = nullptr;
+size_t placed_size = 0;
+uint8_t *handed_out = nullptr;
+size_t handed_out_size = 0;
+void place(uint8_t *block, size_t size) {
+  placed = block;
+  placed_size = size;
+}
+
 } // namespace heap
 
 extern "C" {
 
 void *malloc(size_t n) {
+  if (heap::placed != nullptr && n == heap::placed_size) {
+    heap::handed_out = std::exchange(heap::placed, nullptr);
+    heap::handed_out_size = n;
+    return heap::handed_out;
+  }
   if (heap::watching && heap::n_mallocs < 16) heap::mallocs[heap::n_mallocs++] = n;
   if (heap::fails()) return nullptr;
   void *p = __libc_malloc(n);
@@ -69,6 +90,14 @@ void *calloc(size_t n, size_t size) {
 }
 
 void *realloc(void *old, size_t n) {
+  if (old != nullptr && old == heap::handed_out) {
+    void *p = __libc_malloc(n);
+    if (p != nullptr) {
+      std::memcpy(p, heap::handed_out, std::min(n, heap::handed_out_size));
+      heap::handed_out = nullptr;
+    }
+    return p;
+  }
   if (heap::watching && heap::n_reallocs < 16) heap::reallocs[heap::n_reallocs++] = n;
   if (heap::fails()) return nullptr;
   void *p = __libc_realloc(old, n);
@@ -77,6 +106,10 @@ void *realloc(void *old, size_t n) {
 }
 
 void free(void *p) {
+  if (p != nullptr && p == heap::handed_out) {
+    heap::handed_out = nullptr;
+    return;
+  }
   if (p != nullptr && heap::watching) --heap::live;
   __libc_free(p);
 }
@@ -269,6 +302,83 @@ TEST(AppendFailure, AFittingAppendAllocatesNothing) {
   tavbinw_close(w);
 }
 
+// An append that exactly fills the buffer needs no growth: every kind, and
+// LEB128 numbers of every length.
+TEST(AppendFailure, AnAppendThatExactlyFillsAllocatesNothing) {
+  const struct {
+    const char *what;
+    uint64_t len;
+    Append op;
+  } ops[] = {
+      {"u8", 1, [](tavbin_writer *w) { return tavbinw_u8(w, 1); }},
+      {"u16", 2, [](tavbin_writer *w) { return tavbinw_u16(w, 1); }},
+      {"i16", 2, [](tavbin_writer *w) { return tavbinw_i16(w, -1); }},
+      {"u32", 4, [](tavbin_writer *w) { return tavbinw_u32(w, 1); }},
+      {"i32", 4, [](tavbin_writer *w) { return tavbinw_i32(w, -1); }},
+      {"f32", 4, [](tavbin_writer *w) { return tavbinw_f32(w, 1.0f); }},
+      {"u64", 8, [](tavbin_writer *w) { return tavbinw_u64(w, 1); }},
+      {"i64", 8, [](tavbin_writer *w) { return tavbinw_i64(w, -1); }},
+      {"f64", 8, [](tavbin_writer *w) { return tavbinw_f64(w, 1.0); }},
+      {"bytes", 5, [](tavbin_writer *w) { return tavbinw_bytes(w, "12345", 5); }},
+      {"string", 7, [](tavbin_writer *w) { return tavbinw_string_u32(w, "abc", 3); }},
+  };
+  auto fill_exactly = [](uint64_t len, auto append) {
+    tavbin_writer *w = tavbinw_open(3 + len, TAVBIN_LITTLE_ENDIAN);
+    EXPECT_EQ(tavbinw_bytes(w, "abc", 3), TAVBIN_OK);
+    heap::watch(1, true); // any allocation would fail
+    const tavbin_status s = append(w);
+    heap::stop();
+    EXPECT_EQ(heap::calls, 0);
+    EXPECT_EQ(tavbinw_len(w), 3 + len);
+    tavbinw_close(w);
+    return s;
+  };
+  for (const auto &op : ops) EXPECT_EQ(fill_exactly(op.len, op.op), TAVBIN_OK) << op.what;
+  for (unsigned n = 1; n <= 10; ++n) {
+    const uint64_t value = uint64_t{1} << (7 * (n - 1)); // the smallest number of n bytes
+    EXPECT_EQ(fill_exactly(n, [=](tavbin_writer *w) { return tavbinw_leb128(w, value); }), TAVBIN_OK) << n;
+  }
+}
+
+// Sources right next to the writer's buffer, placed in one block so that the
+// bytes around it are known. One that ends exactly where the buffer starts, or
+// starts exactly one past its end, is someone else's memory and is copied; one
+// that straddles the buffer's start reaches into its unwritten bytes and is
+// refused.
+TEST(SourcePlacement, NextToTheBuffer) {
+  alignas(16) static uint8_t block[64];
+  uint8_t *const buffer = block + 16; // 16 bytes, with 16 before it and 32 after
+  const struct {
+    const char *what;
+    ptrdiff_t offset; // of the source from the buffer's start
+    uint64_t n;
+    tavbin_status want;
+  } cases[] = {
+      {"ending one byte before the buffer", -5, 4, TAVBIN_OK}, // control
+      {"ending where the buffer starts", -4, 4, TAVBIN_OK},
+      {"starting one past the buffer's end", 16, 4, TAVBIN_OK},
+      {"starting at the buffer's last byte", 15, 4, TAVBIN_INVALID_ARG},
+      {"straddling the buffer's start by one byte", -3, 4, TAVBIN_INVALID_ARG},
+      {"straddling the start into the written bytes", -2, 4, TAVBIN_INVALID_ARG},
+      {"straddling the whole buffer", -1, 18, TAVBIN_INVALID_ARG},
+  };
+  for (const auto &c : cases) {
+    for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(0x80 + i);
+    heap::place(buffer, 16);
+    tavbin_writer *w = tavbinw_open(16, TAVBIN_BIG_ENDIAN);
+    heap::place(nullptr, 0);
+    ASSERT_EQ(tavbinw_data(w), buffer);
+    ASSERT_EQ(tavbinw_bytes(w, "xyz", 3), TAVBIN_OK);
+    const uint8_t *src = buffer + c.offset;
+    Bytes want = {'x', 'y', 'z'};
+    if (c.want == TAVBIN_OK) want.insert(want.end(), src, src + c.n);
+    EXPECT_EQ(tavbinw_bytes(w, src, c.n), c.want) << c.what;
+    EXPECT_EQ(tavbinw_last_error(w), c.want) << c.what;
+    EXPECT_EQ(hex(Bytes(tavbinw_data(w), tavbinw_data(w) + tavbinw_len(w))), hex(want)) << c.what;
+    tavbinw_close(w);
+  }
+}
+
 TEST(Close, FreesEverything) {
   heap::watch();
   tavbin_writer *w = tavbinw_open(1, TAVBIN_BIG_ENDIAN);
@@ -320,7 +430,7 @@ TEST(WrapperFailure, FirstErrorKeepsTheFailedAppend) {
 // not moved and the cursor keeps the failure as TAVBIN_OOM.
 TEST(WrapperFailure, SubReaderWithoutMemory) {
   const HeapBytes b({1, 2, 3, 4});
-  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto r = tavbin::reader::open(b);
   tavbin::cursor c(r);
   EXPECT_EQ(c.u8(), 1);
   heap::watch(1, true);

@@ -55,9 +55,9 @@ TEST(Load, ValuesInBothOrders) {
     const Load &l = loads[c.width == 2 ? 0 : c.width == 4 ? 1 : 2];
     HeapBytes in(Bytes(b.begin(), b.begin() + c.width));
     uint64_t v = 0;
-    ASSERT_EQ(l.fn(in.p, c.width, TAVBIN_BIG_ENDIAN, &v), TAVBIN_OK) << l.name;
+    ASSERT_EQ(l.fn(in.data(), c.width, TAVBIN_BIG_ENDIAN, &v), TAVBIN_OK) << l.name;
     EXPECT_EQ(v, c.big) << l.name;
-    ASSERT_EQ(l.fn(in.p, c.width, TAVBIN_LITTLE_ENDIAN, &v), TAVBIN_OK) << l.name;
+    ASSERT_EQ(l.fn(in.data(), c.width, TAVBIN_LITTLE_ENDIAN, &v), TAVBIN_OK) << l.name;
     EXPECT_EQ(v, c.little) << l.name;
   }
 }
@@ -72,7 +72,7 @@ TEST(Load, AnyAlignmentReadsOnlyTheWidth) {
       for (unsigned i = 0; i < l.width; ++i) expect = expect << 8 | b[off + i];
       uint64_t v = 0;
       // avail far beyond the width: only the width is read.
-      ASSERT_EQ(l.fn(in.p + off, UINT64_MAX, TAVBIN_BIG_ENDIAN, &v), TAVBIN_OK);
+      ASSERT_EQ(l.fn(in.data() + off, UINT64_MAX, TAVBIN_BIG_ENDIAN, &v), TAVBIN_OK);
       EXPECT_EQ(v, expect) << l.name << " at " << off;
     }
   }

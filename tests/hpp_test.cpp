@@ -13,24 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "support.h"
 #include "tavbin.hpp"
+
+using tavbin_test::HeapBytes;
 
 namespace {
 
-// tests/support.h is C++20; this file must also build as C++17, so it keeps its
-// own heap copy of exactly the input's size.
-struct HeapBytes {
-  explicit HeapBytes(std::initializer_list<uint8_t> b) : HeapBytes(b.begin(), b.size()) {}
-  HeapBytes(const void *b, size_t size) : n(size), p(static_cast<uint8_t *>(std::malloc(size == 0 ? 1 : size))) {
-    if (size != 0) std::memcpy(p, b, size);
-  }
-  tavbin::byte_view view() const { return tavbin::byte_view(p, n); }
-  ~HeapBytes() { std::free(p); }
-  HeapBytes(const HeapBytes &) = delete;
-  HeapBytes &operator=(const HeapBytes &) = delete;
-  size_t n;
-  uint8_t *p;
-};
 
 static_assert(!std::is_copy_constructible_v<tavbin::reader> && !std::is_copy_assignable_v<tavbin::reader>);
 static_assert(!std::is_copy_constructible_v<tavbin::writer> && !std::is_copy_assignable_v<tavbin::writer>);
@@ -61,10 +50,10 @@ void expect_empty(tavbin::writer &w) {
 
 TEST(HppReader, OpenReportsRefusalAsEmpty) {
   const HeapBytes b({1, 2, 3});
-  auto ok = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto ok = tavbin::reader::open(b);
   EXPECT_TRUE(ok);
   EXPECT_EQ(ok.size(), 3u);
-  auto bad = tavbin::reader::open(tavbin::byte_view(b.p, b.n), static_cast<tavbin::endian>(2));
+  auto bad = tavbin::reader::open(b, static_cast<tavbin::endian>(2));
   expect_empty(bad);
   tavbin::reader none;
   expect_empty(none);
@@ -76,7 +65,7 @@ TEST(HppReader, OpenReportsRefusalAsEmpty) {
 
 TEST(HppReader, MovesTransferTheHandleAndTheInput) {
   const HeapBytes b({0xAB, 0xCD, 0xEF});
-  auto a = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto a = tavbin::reader::open(b);
   tavbin_reader *handle = a.get();
   ASSERT_NE(handle, nullptr);
   ASSERT_TRUE(a.u8());
@@ -87,11 +76,11 @@ TEST(HppReader, MovesTransferTheHandleAndTheInput) {
   EXPECT_EQ(moved.tell(), 1u); // the cursor went with it
   const auto v = moved.view(2);
   ASSERT_TRUE(v);
-  EXPECT_EQ(v.value.data(), b.p + 1); // and so did the input, for view()
+  EXPECT_EQ(v.value.data(), b.data() + 1); // and so did the input, for view()
 
   // Assignment closes what the target held (the sanitizers and valgrind see a leak
   // or a double close otherwise) and empties the source.
-  auto other = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto other = tavbin::reader::open(b);
   other = std::move(moved);
   EXPECT_EQ(other.get(), handle);
   expect_empty(moved); // NOLINT(bugprone-use-after-move)
@@ -103,7 +92,7 @@ TEST(HppReader, MovesTransferTheHandleAndTheInput) {
 
 TEST(HppReader, SelfMoveKeepsTheHandle) {
   const HeapBytes b({1, 2});
-  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto r = tavbin::reader::open(b);
   tavbin_reader *handle = r.get();
   auto &alias = r; // through a reference, so the compiler does not warn about the self-move
   r = std::move(alias);
@@ -113,7 +102,7 @@ TEST(HppReader, SelfMoveKeepsTheHandle) {
 
 TEST(HppReader, ReleaseHandsOwnershipBack) {
   const HeapBytes b({1});
-  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto r = tavbin::reader::open(b);
   tavbin_reader *raw = r.release();
   ASSERT_NE(raw, nullptr);
   expect_empty(r);
@@ -125,7 +114,7 @@ TEST(HppReader, ReleaseHandsOwnershipBack) {
 
 TEST(HppReader, ResultsCarryTheStatusAndOnlyAValueOnSuccess) {
   const HeapBytes b({0x12, 0x34, 0x56, 0x78, 0x9A});
-  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n), tavbin::endian::little);
+  auto r = tavbin::reader::open(b, tavbin::endian::little);
   const auto ok = r.u32();
   EXPECT_TRUE(ok);
   EXPECT_EQ(ok.status, TAVBIN_OK);
@@ -157,12 +146,12 @@ TEST(HppReader, ResultsCarryTheStatusAndOnlyAValueOnSuccess) {
 TEST(HppReader, ViewAndStringPointWhereTheyShould) {
   // view() after a partly read byte: the skip drops the rest of the byte first.
   const HeapBytes b({0xF0, 'a', 'b', 0, 0, 0, 2, 'h', 'i'});
-  auto r = tavbin::reader::open(tavbin::byte_view(b.p, b.n));
+  auto r = tavbin::reader::open(b);
   ASSERT_TRUE(r.bits(4));
   const auto v = r.view(2);
   ASSERT_TRUE(v);
   EXPECT_EQ(v.value.str(), "ab");
-  EXPECT_EQ(v.value.data(), b.p + 1);
+  EXPECT_EQ(v.value.data(), b.data() + 1);
   char name[3];
   const auto s = r.string_u32(name);
   ASSERT_TRUE(s);
@@ -350,7 +339,7 @@ TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
   };
   for (const auto &k : cases) {
     const HeapBytes b({0x10, 0x20, 0x30, 0x00});
-    auto r = tavbin::reader::open(b.view());
+    auto r = tavbin::reader::open(b);
     tavbin::cursor c(r);
     k.before(c);
     ASSERT_TRUE(c) << k.what;
@@ -371,13 +360,13 @@ TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
 // into the caller's buffer, and readers.
 TEST(HppCursor, ViewsPointWhereTheyShould) {
   const HeapBytes b({0xFF, 0x81, 0x7F, 'n', 0, 0, 0, 0, 2, 's', 't', 1, 2, 3, 4});
-  auto r = tavbin::reader::open(b.view());
+  auto r = tavbin::reader::open(b);
   tavbin::cursor c(r);
   EXPECT_EQ(c.bits(4), 0xFu);
   EXPECT_EQ(c.sleb128(), -127);
   const std::string_view name = c.cstring(4);
   EXPECT_EQ(name, "n");
-  EXPECT_EQ(static_cast<const void *>(name.data()), b.p + 3);
+  EXPECT_EQ(static_cast<const void *>(name.data()), b.data() + 3);
   char s[3];
   const std::string_view str = c.string_u32(s);
   EXPECT_EQ(str, "st");
@@ -385,7 +374,7 @@ TEST(HppCursor, ViewsPointWhereTheyShould) {
   uint8_t one[1];
   EXPECT_EQ(c.bytes(one, 1).data(), one);
   EXPECT_EQ(one[0], 1);
-  EXPECT_EQ(c.view(1).data(), b.p + 12);
+  EXPECT_EQ(c.view(1).data(), b.data() + 12);
   auto rest = c.sub(2);
   EXPECT_EQ(rest.u16().value, 0x0304);
   EXPECT_TRUE(c) << c.error().message();
@@ -415,7 +404,7 @@ TEST(HppSleb128, ShortestFormsBothWays) {
     ASSERT_EQ(w.sleb128(c.value), TAVBIN_OK);
     EXPECT_EQ(written(w), c.bytes) << c.value;
     const HeapBytes b(w.bytes().data(), w.bytes().size());
-    auto r = tavbin::reader::open(b.view());
+    auto r = tavbin::reader::open(b);
     const auto got = r.sleb128();
     EXPECT_EQ(got.status, TAVBIN_OK) << c.value;
     EXPECT_EQ(got.value, c.value);
@@ -436,7 +425,7 @@ TEST(HppSleb128, RoundTripsAroundEveryPowerOfTwo) {
       ASSERT_EQ(w.sleb128(v), TAVBIN_OK);
       EXPECT_EQ(w.size(), shortest) << v;
       const HeapBytes b(w.bytes().data(), w.bytes().size());
-      auto r = tavbin::reader::open(b.view());
+      auto r = tavbin::reader::open(b);
       EXPECT_EQ(r.sleb128().value, v);
       EXPECT_EQ(r.remaining(), 0u) << v;
     }
@@ -470,7 +459,7 @@ TEST(HppSleb128, RefusalsPutTheCursorBack) {
     input.insert(input.end(), c.bytes.begin(), c.bytes.end());
     const HeapBytes b(input.data(), input.size());
     for (bool partial : {false, true}) { // after a whole byte, or after 3 bits of it
-      auto r = tavbin::reader::open(b.view());
+      auto r = tavbin::reader::open(b);
       ASSERT_EQ(partial ? r.bits(3).status : r.u8().status, TAVBIN_OK);
       const auto got = r.sleb128(c.max_bytes);
       EXPECT_EQ(got.status, c.status) << c.bytes.size() << " bytes, max " << c.max_bytes;
@@ -519,7 +508,7 @@ TEST(HppCstring, LooksAtMostMaxLenPlusOneBytes) {
   };
   for (const auto &c : cases) {
     const HeapBytes b(c.input.data(), c.input.size());
-    auto r = tavbin::reader::open(b.view());
+    auto r = tavbin::reader::open(b);
     if (c.bits_first != 0) {
       ASSERT_TRUE(r.bits(c.bits_first));
     }
@@ -530,7 +519,7 @@ TEST(HppCstring, LooksAtMostMaxLenPlusOneBytes) {
     EXPECT_EQ(r.tell(), c.tell) << c.input;
     EXPECT_EQ(r.last_error(), c.status == TAVBIN_TOO_LARGE ? TAVBIN_RANGE : c.status) << c.input;
     if (got) {
-      EXPECT_EQ(reinterpret_cast<const uint8_t *>(got.value.data()), b.p + c.tell - c.value.size() - 1);
+      EXPECT_EQ(reinterpret_cast<const uint8_t *>(got.value.data()), b.data() + c.tell - c.value.size() - 1);
     }
   }
   tavbin::reader none;
@@ -539,7 +528,7 @@ TEST(HppCstring, LooksAtMostMaxLenPlusOneBytes) {
 
 TEST(HppSub, ConfinesAReaderToItsBytes) {
   const HeapBytes b({0xF0, 0x01, 0x02, 0x03, 'h', 'i', 0, 0x09});
-  auto r = tavbin::reader::open(b.view(), tavbin::endian::big);
+  auto r = tavbin::reader::open(b, tavbin::endian::big);
   ASSERT_EQ(r.set_endian(tavbin::endian::little), TAVBIN_OK);
   ASSERT_EQ(r.set_endian(static_cast<tavbin::endian>(7)), TAVBIN_INVALID_ARG); // refused: the order stays
   ASSERT_TRUE(r.bits(4));
@@ -554,7 +543,7 @@ TEST(HppSub, ConfinesAReaderToItsBytes) {
   EXPECT_EQ(inner.u8().value, 0x03);
   const auto name = inner.cstring(8);
   ASSERT_TRUE(name);
-  EXPECT_EQ(reinterpret_cast<const uint8_t *>(name.value.data()), b.p + 4); // still the original input
+  EXPECT_EQ(reinterpret_cast<const uint8_t *>(name.value.data()), b.data() + 4); // still the original input
   EXPECT_EQ(inner.u8().status, TAVBIN_EOF); // its own end, although the input goes on
 
   // Too few bytes: an empty reader, TAVBIN_EOF recorded, nothing moved.

@@ -70,7 +70,7 @@ TEST(Threads, SeparateHandlesOverSharedBytesAgreeWithOneThread) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 8;
   std::vector<Result> expected;
-  for (int t = 0; t < kThreads; ++t) expected.push_back(decode_and_reencode(shared.p, shared.n, t));
+  for (int t = 0; t < kThreads; ++t) expected.push_back(decode_and_reencode(shared.data(), shared.size(), t));
   ASSERT_GT(expected[0].written.size(), 1000u);
 
   std::atomic<int> go{0}, mismatches{0};
@@ -80,13 +80,13 @@ TEST(Threads, SeparateHandlesOverSharedBytesAgreeWithOneThread) {
       while (go.load() == 0) {
       } // start together, so the threads overlap
       for (int k = 0; k < kRounds; ++k)
-        if (!(decode_and_reencode(shared.p, shared.n, t) == expected[t])) ++mismatches;
+        if (!(decode_and_reencode(shared.data(), shared.size(), t) == expected[t])) ++mismatches;
     });
   }
   go = 1;
   for (auto &th : threads) th.join();
   EXPECT_EQ(mismatches.load(), 0);
-  EXPECT_EQ(Bytes(shared.p, shared.p + shared.n), input); // never written
+  EXPECT_EQ(Bytes(shared.data(), shared.data() + shared.size()), input); // never written
 }
 
 } // namespace

@@ -121,7 +121,7 @@ TEST(WriterLayout, ByteOrderChangeAffectsOnlyLaterWrites) {
 }
 
 // Refusals: which are recorded, and that nothing is appended.
-TEST(WriterRefusal, Table) {
+TEST(WriterRefusal, RecordedOrNotAndNothingAppended) {
   static const char src[4] = {'a', 'b', 'c', 'd'};
   const struct {
     const char *what;

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# valgrind memcheck over the unit tests and the fuzz seed replays of the `default`
-# build: any error or any leaked block, of any kind, fails.
-#   tools/valgrind.sh   (after `cmake --workflow --preset default`, or it builds first)
+# valgrind memcheck over the unit tests (the C++ wrapper's included) and the fuzz
+# seed replays of the `default` build: any error or any leaked block, of any kind,
+# fails.
+#   tools/valgrind.sh   (builds the `default` preset first, if need be)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/default
-[[ -x $build/tests/tavbin_tests ]] || { cmake --preset default >/dev/null && cmake --build --preset default -j2; }
+[[ -f $build/build.ninja ]] || cmake --preset default >/dev/null
+cmake --build --preset default -j2 >/dev/null # what is checked is what the sources say now
 vg=(valgrind -q --error-exitcode=1 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all
     --track-origins=yes)
 run() { printf -- '--- %s\n' "$*"; "${vg[@]}" "$@"; }
-run "$build/tests/tavbin_tests" --gtest_brief=1
-run "$build/tests/tavbin_thread_test" --gtest_brief=1
-for t in reader roundtrip bits; do
+for t in tavbin_tests tavbin_thread_test tavbin_hpp_tests_cxx17 tavbin_hpp_tests_cxx20; do
+  run "$build/tests/$t" --gtest_brief=1
+done
+for t in $(grep '^[a-z]' fuzz/targets.txt); do
   run "$build/fuzz/${t}_replay" -random=500 "fuzz/corpus/$t"
 done
 echo "valgrind: no errors, no leaks"

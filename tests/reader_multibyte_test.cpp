@@ -214,7 +214,7 @@ tavbin_status block(Block k, tavbin_reader *r, uint8_t *dst, uint64_t n) {
   return TAVBIN_OK;
 }
 
-TEST(BlockRead, Table) {
+TEST(BlockRead, CountsUpToAndPastTheEnd) {
   const Bytes in = {0x61, 0x62, 0x63, 0x64, 0x65, 0x66};
   const struct {
     uint64_t start;
@@ -384,7 +384,7 @@ TEST(AbsoluteRead, SuccessClearsAnEarlierEof) {
   EXPECT_EQ(tavbin_last_error(r), TAVBIN_OK);
 }
 
-TEST(StringRead, Table) {
+TEST(StringRead, LimitsShortagesAndPartlyReadBytes) {
   const Bytes abc = {0, 0, 0, 3, 0x61, 0x62, 0x63};
   const struct {
     Bytes in;
@@ -407,6 +407,7 @@ TEST(StringRead, Table) {
       {{0, 0, 0}, TAVBIN_BIG_ENDIAN, 0, 8, 8, TAVBIN_EOF, ""}, // no whole prefix
       {{0, 0, 0, 2, 0x61, 0, 0x62}, TAVBIN_BIG_ENDIAN, 0, 8, 8, TAVBIN_OK, std::string("a\0", 2)},
       {{0xFF, 0, 0, 0, 1, 0x7A}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_OK, "z"},   // after bits: aligned
+      {{0xFF, 0, 0, 0, 1, 0x7A, 0x55}, TAVBIN_BIG_ENDIAN, 3, 8, 8, TAVBIN_OK, "z"}, // and no bit position left
       {{0xFF, 0, 0, 0, 1}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_EOF, ""},        // fails: bits restored
       {{0xFF, 0, 0, 0, 9, 0}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_TOO_LARGE, ""},
   };
@@ -455,7 +456,7 @@ TEST(StringRead, NullArguments) {
   EXPECT_STREQ(dst, "a");
 }
 
-TEST(Leb128Read, Table) {
+TEST(Leb128Read, LengthsLimitsAndOverlongForms) {
   const Bytes ff9 = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   auto cat = [](Bytes a, const Bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
