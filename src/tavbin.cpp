@@ -627,21 +627,31 @@ tavbin_status tavbinw_f64(tavbin_writer *w, double value) { return write_fixed(w
 
 tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
   if (w == nullptr) return TAVBIN_INVALID_ARG;
+  const uint64_t len = w->len;
+  const uint64_t room = w->cap - len;
+  // One byte, the commonest number, is a store and nothing else.
+  if (TAVBIN_LIKELY(value < 0x80 && room != 0)) {
+    w->data[len] = static_cast<uint8_t>(value);
+    w->len = len + 1;
+    return record(w, TAVBIN_OK);
+  }
+  // Up to eight bytes with eight bytes of room: all eight stored at once, with no
+  // branch on the length. The lower n - 1 bytes carry the continuation bit; the
+  // bytes past the number are room the next append overwrites.
+  if (TAVBIN_LIKELY(value >> 56 == 0 && room >= 8)) {
+    // bit_width(value) - 1 is at most 55, where x * 37 >> 8 is x / 7: the bytes
+    // of the number after the first.
+    const unsigned more = (static_cast<unsigned>(std::bit_width(value | 1)) - 1) * 37 >> 8;
+    const uint64_t stops = 0x0080808080808080u >> (56 - 8 * more);
+    store<uint64_t>(w->data + len, leb128_spread(value) | stops, TAVBIN_LITTLE_ENDIAN);
+    w->len = len + more + 1;
+    return record(w, TAVBIN_OK);
+  }
   // The length first, so exactly the room the number takes is asked for, and the
   // bytes go straight into the buffer (a copy of a variable length would be a
   // call to memcpy).
   const uint64_t n = (static_cast<unsigned>(std::bit_width(value | 1)) + 6) / 7;
-  const uint64_t len = w->len;
-  // Up to eight bytes with eight bytes of room: one store of all eight, with no
-  // branch on the length; the continuation bits are those of the n - 1 lower
-  // bytes, and the bytes past the number are room the next append overwrites.
-  if (TAVBIN_LIKELY(value >> 56 == 0 && w->cap - len >= 8)) {
-    const uint64_t more = ((uint64_t{1} << (8 * (n - 1))) - 1) & kHighBits;
-    store<uint64_t>(w->data + len, leb128_spread(value) | more, TAVBIN_LITTLE_ENDIAN);
-    w->len = len + n;
-    return record(w, TAVBIN_OK);
-  }
-  if (TAVBIN_UNLIKELY(w->cap - len < n)) return grow_and_put_leb128(w, value, n);
+  if (TAVBIN_UNLIKELY(room < n)) return grow_and_put_leb128(w, value, n);
   return put_leb128(w, value, n);
 }
 
