@@ -426,9 +426,9 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
     const uint64_t w = load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN);
     const uint64_t stops = ~w & kHighBits;
     if (TAVBIN_LIKELY(stops != 0)) {
-      // The lowest stop is bit 8k + 7 of a (k + 1)-byte number; stops ^ (stops - 1)
-      // keeps that bit and every bit below it.
-      *out = leb128_gather(w & (stops ^ (stops - 1)));
+      // The lowest stop is bit 8k + 7 of a (k + 1)-byte number; stops - 1 keeps
+      // every bit below it, the groups of all k + 1 bytes.
+      *out = leb128_gather(w & (stops - 1));
       r->pos = start + static_cast<unsigned>(std::countr_zero(stops)) / 8 + 1;
       return record(r, TAVBIN_OK);
     }
@@ -635,15 +635,17 @@ tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
     w->len = len + 1;
     return record(w, TAVBIN_OK);
   }
-  // Up to eight bytes with eight bytes of room: all eight stored at once, with no
-  // branch on the length. The lower n - 1 bytes carry the continuation bit; the
-  // bytes past the number are room the next append overwrites.
-  if (TAVBIN_LIKELY(value >> 56 == 0 && room >= 8)) {
-    // bit_width(value) - 1 is at most 55, where x * 37 >> 8 is x / 7: the bytes
-    // of the number after the first.
-    const unsigned more = (static_cast<unsigned>(std::bit_width(value | 1)) - 1) * 37 >> 8;
-    const uint64_t stops = 0x0080808080808080u >> (56 - 8 * more);
-    store<uint64_t>(w->data + len, leb128_spread(value) | stops, TAVBIN_LITTLE_ENDIAN);
+  // With ten bytes of room, any number is two stores and no branch on its length.
+  if (TAVBIN_LIKELY(room >= 10)) {
+    static constexpr uint64_t kStops[10] = {0, 0x80, 0x8080, 0x808080, 0x80808080, 0x8080808080,
+                                            0x808080808080, 0x80808080808080, kHighBits, kHighBits};
+    // The highest set bit's index, at most 63, where x * 37 >> 8 is x / 7: the
+    // bytes of the number after the first.
+    const unsigned more = (63 ^ static_cast<unsigned>(std::countl_zero(value | 1))) * 37 >> 8;
+    uint8_t *dst = w->data + len;
+    store<uint64_t>(dst, leb128_spread(value & 0x00FFFFFFFFFFFFFFu) | kStops[more], TAVBIN_LITTLE_ENDIAN);
+    // Bytes 8 and 9: bits 56 to 62 with bit 63 as the continuation bit, then bit 63.
+    store<uint16_t>(dst + 8, static_cast<uint16_t>((value >> 56) | (value >> 63 << 8)), TAVBIN_LITTLE_ENDIAN);
     w->len = len + more + 1;
     return record(w, TAVBIN_OK);
   }
