@@ -25,10 +25,14 @@ static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE 754 binary32 and 
 #define TAVBIN_LIKELY(x) __builtin_expect(!!(x), 1)
 #define TAVBIN_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #define TAVBIN_NOINLINE __attribute__((noinline))
+// An empty statement the compiler must keep where it is: inside a branch, it
+// stops the branch from being turned into arithmetic (if-conversion).
+#define TAVBIN_KEEP_BRANCH() __asm__ volatile("")
 #else
 #define TAVBIN_LIKELY(x) (x)
 #define TAVBIN_UNLIKELY(x) (x)
 #define TAVBIN_NOINLINE
+#define TAVBIN_KEEP_BRANCH()
 #endif
 
 // ---------------------------------------------------------------------------
@@ -149,7 +153,10 @@ inline tavbin_status record(tavbin_reader *r, tavbin_status s) {
 // the store by renaming pays for every step of it on every read.
 inline uint64_t aligned_pos(const tavbin_reader *r) {
   uint64_t p = r->pos;
-  if (TAVBIN_UNLIKELY(r->bit_pos != 0)) ++p;
+  if (TAVBIN_UNLIKELY(r->bit_pos != 0)) {
+    TAVBIN_KEEP_BRANCH();
+    ++p;
+  }
   return p;
 }
 
