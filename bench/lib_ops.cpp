@@ -16,7 +16,7 @@ namespace {
 
 // The library's readers over the shared inputs, opened once.
 struct Readers {
-  tavbin_reader *fixed_be, *fixed_le, *leb1, *lebmix, *strings, *block;
+  tavbin_reader *fixed_be, *fixed_le, *leb1, *lebmix, *lebmix_long, *strings, *block;
 };
 
 Readers *rd = nullptr;
@@ -60,10 +60,10 @@ template <typename T, auto F> u64 write_pass(tavbin_endian e, uint64_t cap = kVa
 }
 
 u64 leb_write_pass(const std::vector<u64> &vals) {
-  tavbin_writer *w = tavbinw_open(kValues * 10, TAVBIN_LITTLE_ENDIAN);
+  tavbin_writer *w = tavbinw_open(vals.size() * 10, TAVBIN_LITTLE_ENDIAN);
   if (w == nullptr) fail("writer");
-  for (unsigned i = 0; i < kValues; ++i)
-    if (tavbinw_leb128(w, vals[i]) != TAVBIN_OK) [[unlikely]] fail("leb128 write");
+  for (u64 v : vals)
+    if (tavbinw_leb128(w, v) != TAVBIN_OK) [[unlikely]] fail("leb128 write");
   const u64 n = tavbinw_len(w) + tavbinw_data(w)[0];
   tavbinw_close(w);
   return n;
@@ -97,6 +97,7 @@ void TAVBIN_BENCH_ADD_OPS(std::vector<Op> &t, const char *impl) {
   const Inputs &in = *g;
   rd = new Readers{open_or_fail(in.fixed, TAVBIN_BIG_ENDIAN), open_or_fail(in.fixed, TAVBIN_LITTLE_ENDIAN),
                    open_or_fail(in.leb1, TAVBIN_LITTLE_ENDIAN), open_or_fail(in.lebmix, TAVBIN_LITTLE_ENDIAN),
+                   open_or_fail(in.lebmix_long, TAVBIN_LITTLE_ENDIAN),
                    open_or_fail(in.strings, TAVBIN_BIG_ENDIAN), open_or_fail(in.block, TAVBIN_BIG_ENDIAN)};
   const std::string suffix = std::string("/") + impl;
   auto add = [&t, &suffix](const std::string &name, u64 items, std::function<u64()> run) {
@@ -141,6 +142,7 @@ void TAVBIN_BENCH_ADD_OPS(std::vector<Op> &t, const char *impl) {
 
   add("leb128/1byte", N, [] { return leb_pass<tavbin_leb128, tavbin_seek>(rd->leb1); });
   add("leb128/mix", N, [] { return leb_pass<tavbin_leb128, tavbin_seek>(rd->lebmix); });
+  add("leb128/longmix", kLongValues, [] { return leb_pass<tavbin_leb128, tavbin_seek, kLongValues>(rd->lebmix_long); });
   add("string/u32", N, [] { return string_pass<tavbin_string_u32, tavbin_seek>(rd->strings); });
   add("skip/4", N, [] { return skip_pass<tavbin_skip, tavbin_seek>(rd->fixed_be); });
   add("block/bytes", B, [] { return bytes_block_pass(); });
@@ -163,6 +165,7 @@ void TAVBIN_BENCH_ADD_OPS(std::vector<Op> &t, const char *impl) {
 
   add("wleb128/1byte", N, [] { return leb_write_pass(g->leb1_values); });
   add("wleb128/mix", N, [] { return leb_write_pass(g->mix); });
+  add("wleb128/longmix", kLongValues, [] { return leb_write_pass(g->mix_long); });
   add("wstring/u32", N, [] { return wstring_pass(); });
   add("wblock/bytes", B, [] { return wblock_pass(); });
   // Growth from an empty writer: 64 bytes, doubled seven times.

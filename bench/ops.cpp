@@ -34,6 +34,18 @@ void leb_encode(std::vector<u8> &out, u64 v) {
   out.push_back(static_cast<u8>(v));
 }
 
+// LEB128 numbers of 1 to 10 bytes, lengths uniform.
+void make_mix(std::mt19937_64 &rng, unsigned count, std::vector<u64> &values, std::vector<u8> &bytes) {
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned len = 1 + static_cast<unsigned>(rng() % 10); // bytes of the encoding
+    u64 v = len == 1 ? rng() & 0x7F : (rng() | (u64{1} << (7 * (len - 1)))) & (len == 10 ? ~u64{0} : (u64{1} << (7 * len)) - 1);
+    if (len == 10) v |= u64{1} << 63;
+    values.push_back(v);
+    leb_encode(bytes, v);
+  }
+  bytes.shrink_to_fit();
+}
+
 Inputs build() {
   Inputs in;
   std::mt19937_64 rng(20261208);
@@ -42,14 +54,7 @@ Inputs build() {
   in.leb1.resize(kValues);
   for (auto &b : in.leb1) b = static_cast<u8>(rng() & 0x7F);
   in.leb1_values.assign(in.leb1.begin(), in.leb1.end());
-  for (unsigned i = 0; i < kValues; ++i) {
-    const unsigned len = 1 + static_cast<unsigned>(rng() % 10); // bytes of the encoding
-    u64 v = len == 1 ? rng() & 0x7F : (rng() | (u64{1} << (7 * (len - 1)))) & (len == 10 ? ~u64{0} : (u64{1} << (7 * len)) - 1);
-    if (len == 10) v |= u64{1} << 63;
-    in.mix.push_back(v);
-    leb_encode(in.lebmix, v);
-  }
-  in.lebmix.shrink_to_fit();
+  make_mix(rng, kValues, in.mix, in.lebmix);
   for (unsigned i = 0; i < kValues; ++i) {
     const u32 len = static_cast<u32>(rng() % 16);
     in.str_len.push_back(len);
@@ -64,6 +69,7 @@ Inputs build() {
     in.v64.push_back(rng());
     in.v32.push_back(static_cast<u32>(in.v64.back() >> 16));
   }
+  make_mix(rng, kLongValues, in.mix_long, in.lebmix_long);
   return in;
 }
 
@@ -134,10 +140,10 @@ template <typename T> u64 pb_read_pass(const std::vector<u8> &d) {
   return sum;
 }
 
-u64 pb_varint_pass(const std::vector<u8> &d) {
+u64 pb_varint_pass(const std::vector<u8> &d, unsigned count = kValues) {
   pio::CodedInputStream in(d.data(), static_cast<int>(d.size()));
   u64 sum = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
+  for (unsigned i = 0; i < count; ++i) {
     u64 v;
     if (!in.ReadVarint64(&v)) [[unlikely]] fail("protobuf varint");
     sum += v;
@@ -145,11 +151,11 @@ u64 pb_varint_pass(const std::vector<u8> &d) {
   return sum;
 }
 
-u64 inline_leb_pass(const std::vector<u8> &d) {
+u64 inline_leb_pass(const std::vector<u8> &d, unsigned count = kValues) {
   const u8 *p = d.data();
   const u64 size = d.size();
   u64 pos = 0, sum = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
+  for (unsigned i = 0; i < count; ++i) {
     u64 v = 0;
     for (unsigned shift = 0;; shift += 7) {
       if (pos == size || shift >= 70) [[unlikely]] fail("inline leb128");
@@ -261,13 +267,13 @@ u64 floor_leb_write_pass(const std::vector<u64> &vals) {
 }
 
 u64 pb_varint_write_pass(const std::vector<u64> &vals) {
-  const u64 cap = kValues * 10;
+  const u64 cap = vals.size() * 10;
   std::unique_ptr<u8[]> buf(new u8[cap]);
   u64 n;
   {
     pio::ArrayOutputStream aos(buf.get(), static_cast<int>(cap));
     pio::CodedOutputStream out(&aos);
-    for (unsigned i = 0; i < kValues; ++i) out.WriteVarint64(vals[i]);
+    for (u64 v : vals) out.WriteVarint64(v);
     n = static_cast<u64>(out.ByteCount());
   }
   clobber(buf.get());
@@ -275,12 +281,11 @@ u64 pb_varint_write_pass(const std::vector<u64> &vals) {
 }
 
 u64 inline_leb_write_pass(const std::vector<u64> &vals) {
-  const u64 cap = kValues * 10;
+  const u64 cap = vals.size() * 10;
   std::unique_ptr<u8[]> buf(new u8[cap]);
   u64 len = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
+  for (u64 v : vals) {
     if (cap - len < 10) [[unlikely]] fail("inline leb128 write");
-    u64 v = vals[i];
     while (v >= 0x80) {
       buf[len++] = static_cast<u8>(v | 0x80);
       v >>= 7;
@@ -396,6 +401,8 @@ std::vector<Op> make_table() {
   add("leb128/1byte/protobuf", N, [] { return pb_varint_pass(g->leb1); });
   add("leb128/mix/inline", N, [] { return inline_leb_pass(g->lebmix); });
   add("leb128/mix/protobuf", N, [] { return pb_varint_pass(g->lebmix); });
+  add("leb128/longmix/inline", kLongValues, [] { return inline_leb_pass(g->lebmix_long, kLongValues); });
+  add("leb128/longmix/protobuf", kLongValues, [] { return pb_varint_pass(g->lebmix_long, kLongValues); });
   add("string/u32/inline", N, [] { return inline_string_pass(g->strings); });
   add("block/bytes/memcpy", u64{kBlock} * kBlocks, [] { return memcpy_block_pass(); });
 
@@ -411,6 +418,8 @@ std::vector<Op> make_table() {
   add("wleb128/1byte/protobuf", N, [] { return pb_varint_write_pass(g->leb1_values); });
   add("wleb128/mix/inline", N, [] { return inline_leb_write_pass(g->mix); });
   add("wleb128/mix/protobuf", N, [] { return pb_varint_write_pass(g->mix); });
+  add("wleb128/longmix/inline", kLongValues, [] { return inline_leb_write_pass(g->mix_long); });
+  add("wleb128/longmix/protobuf", kLongValues, [] { return pb_varint_write_pass(g->mix_long); });
   add("wstring/u32/vector", N, [] { return vector_wstring_pass(); });
   add("wblock/bytes/memcpy", u64{kBlock} * kBlocks, [] { return memcpy_wblock_pass(); });
   add("grow/u32/vector", N, [] { return vector_write_pass<u32, true>(false); });

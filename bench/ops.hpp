@@ -17,6 +17,9 @@ namespace bench {
 
 // Values per pass: enough to amortise a pass's set-up, few enough to stay in L1/L2.
 constexpr unsigned kValues = 4096;
+// The long LEB128 mix: more numbers than a branch predictor can learn the lengths
+// of, pass after pass (4096 it largely can), still in L2.
+constexpr unsigned kLongValues = 65536;
 // Block passes move 16 blocks of 4 KiB.
 constexpr unsigned kBlock = 4096;
 constexpr unsigned kBlocks = 16;
@@ -48,6 +51,8 @@ struct Inputs {
   std::vector<u64> leb1_values;
   std::vector<u8> lebmix;  // 4096 LEB128 numbers of 1 to 10 bytes, lengths uniform
   std::vector<u64> mix;    // their values
+  std::vector<u8> lebmix_long; // 65536 numbers of the same mix
+  std::vector<u64> mix_long;
   std::vector<u8> strings; // 4096 big-endian length-prefixed strings of 0 to 15 bytes
   std::vector<u32> str_len;
   std::vector<u8> block;   // 64 KiB
@@ -121,10 +126,10 @@ template <uint32_t W, auto F, auto Seek, typename H> u64 bits_pass(H *r) {
   return sum;
 }
 
-template <auto F, auto Seek, typename H> u64 leb_pass(H *r) {
+template <auto F, auto Seek, unsigned Count = kValues, typename H> u64 leb_pass(H *r) {
   Seek(r, 0);
   u64 sum = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
+  for (unsigned i = 0; i < Count; ++i) {
     u64 v;
     if (F(r, &v, 10) != 0) [[unlikely]] fail("leb128");
     sum += v;

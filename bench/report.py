@@ -221,8 +221,9 @@ def chart(t, gs, path):
 
     cases = [("read u32 BE", "read/u32_be"), ("read u64 LE", "read/u64_le"), ("bits 13", "bits/13"),
              ("LEB128 1-byte", "leb128/1byte"),
-             ("LEB128 mix", "leb128/mix"), ("string", "string/u32"), ("append u32 BE", "write/u32_be"),
-             ("append u64 LE", "write/u64_le"), ("LEB128 append mix", "wleb128/mix"),
+             ("LEB128 mix", "leb128/mix"), ("LEB128 long mix", "leb128/longmix"), ("string", "string/u32"),
+             ("append u32 BE", "write/u32_be"), ("append u64 LE", "write/u64_le"),
+             ("LEB128 append mix", "wleb128/mix"), ("LEB128 append long mix", "wleb128/longmix"),
              ("grow u32", "grow/u32")]
     impls = ["tavbin", "baseline", "cursor floor", "floor", "inline", "boost", "protobuf", "vector", "istream"]
     palette = dict(zip(impls, ["tab:blue", "lightsteelblue", "dimgrey", "tab:grey", "tab:olive", "tab:purple",
