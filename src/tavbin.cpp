@@ -145,12 +145,14 @@ inline tavbin_status record(tavbin_reader *r, tavbin_status s) {
 // Where a byte-level read starts: past a partly read byte, if there is one.
 // bit_pos != 0 implies pos < size, so the result never passes size.
 //
-// Both are a predicted branch on bit_pos, never pos + (bit_pos != 0): byte reads
-// after a bit field are rare, and the branch leaves the position a consuming read
-// stores depending only on the position it loaded (load, add, store). The
-// arithmetic form puts a load of bit_pos, a compare and a set on that chain, which
-// runs from one call's store to the next call's load; a CPU that does not forward
-// the store by renaming pays for every step of it on every read.
+// Both this and byte_align test bit_pos with a predicted branch rather than
+// compute pos + (bit_pos != 0). Byte reads after a bit field are rare, and the
+// branch leaves the position a consuming read stores depending only on the
+// position it loaded: load, add, store. The arithmetic puts a load of bit_pos, a
+// compare and a set on that chain, which runs from one call's store to the next
+// call's load; a CPU that does not forward that store by renaming memory pays for
+// every step of it on every read. (byte_align's stores keep its branch a branch;
+// here the compiler must be told.)
 inline uint64_t aligned_pos(const tavbin_reader *r) {
   uint64_t p = r->pos;
   if (TAVBIN_UNLIKELY(r->bit_pos != 0)) {
@@ -232,20 +234,26 @@ inline uint64_t window_be(const uint8_t *p, uint64_t n) {
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7Fu;
 
-// The 7-bit groups of eight LEB128 bytes, taken as one little-endian word, packed
-// into 56 bits: pairs, then fours, then the two halves close their gaps.
+// The 7-bit groups of eight LEB128 bytes, taken as one little-endian word with
+// the high bits clear, packed into 56 bits: pairs, then fours, then the two
+// halves close their gaps. Each step moves the upper part t of every lane down by
+// k bits as x - t + (t >> k), which is one subtraction.
 constexpr uint64_t leb128_gather(uint64_t x) {
-  x &= kLowSeven;
-  x = (x & 0x007F007F007F007Fu) | ((x & 0x7F007F007F007F00u) >> 1);
-  x = (x & 0x00003FFF00003FFFu) | ((x & 0x3FFF00003FFF0000u) >> 2);
-  return (x & 0x000000000FFFFFFFu) | ((x & 0x0FFFFFFF00000000u) >> 4);
+  uint64_t t = x & 0x7F007F007F007F00u;
+  x -= t >> 1;
+  t = x & 0x3FFF00003FFF0000u;
+  x -= (t >> 2) * 3;
+  t = x & 0x0FFFFFFF00000000u;
+  return x - (t >> 4) * 15;
 }
 
-// The reverse: a value below 2^56 spread into eight 7-bit groups, one a byte.
+// The reverse: the low 56 bits of x spread into eight 7-bit groups, one a byte;
+// each step moves the upper part t of every lane up by k bits as x + t * (2^k - 1).
 constexpr uint64_t leb128_spread(uint64_t x) {
-  x = (x & 0x000000000FFFFFFFu) | ((x & 0x00FFFFFFF0000000u) << 4);
-  x = (x & 0x00003FFF00003FFFu) | ((x & 0x0FFFC0000FFFC000u) << 2);
-  return (x & 0x007F007F007F007Fu) | ((x & 0x3F803F803F803F80u) << 1);
+  x &= 0x00FFFFFFFFFFFFFFu;
+  x += (x & 0x00FFFFFFF0000000u) * 15;
+  x += (x & 0x0FFFC0000FFFC000u) * 3;
+  return x + (x & 0x3F803F803F803F80u);
 }
 
 // The LEB128 numbers tavbin_leb128 leaves to a byte loop: those with fewer than
@@ -260,7 +268,7 @@ TAVBIN_NOINLINE tavbin_status leb128_bytewise(tavbin_reader *r, uint64_t *out, u
   uint64_t v = 0;
   if (avail >= 8) {
     i = 8;
-    v = leb128_gather(load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN));
+    v = leb128_gather(load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN) & kLowSeven);
   }
   for (; i < avail; ++i) {
     const uint8_t b = p[i];
@@ -435,7 +443,7 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
     if (TAVBIN_LIKELY(stops != 0)) {
       // The lowest stop is bit 8k + 7 of a (k + 1)-byte number; stops - 1 keeps
       // every bit below it, the groups of all k + 1 bytes.
-      *out = leb128_gather(w & (stops - 1));
+      *out = leb128_gather(w & (stops - 1) & kLowSeven);
       r->pos = start + static_cast<unsigned>(std::countr_zero(stops)) / 8 + 1;
       return record(r, TAVBIN_OK);
     }
@@ -642,24 +650,24 @@ tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
     w->len = len + 1;
     return record(w, TAVBIN_OK);
   }
+  // The bytes after the first: the highest set bit's index (at most 63) over 7,
+  // which x * 37 >> 8 is for every x below 64.
+  const uint64_t more = (static_cast<unsigned>(std::bit_width(value | 1)) - 1) * 37 >> 8;
   // With ten bytes of room, any number is two stores and no branch on its length.
   if (TAVBIN_LIKELY(room >= 10)) {
     static constexpr uint64_t kStops[10] = {0, 0x80, 0x8080, 0x808080, 0x80808080, 0x8080808080,
                                             0x808080808080, 0x80808080808080, kHighBits, kHighBits};
-    // The highest set bit's index, at most 63, where x * 37 >> 8 is x / 7: the
-    // bytes of the number after the first.
-    const unsigned more = (63 ^ static_cast<unsigned>(std::countl_zero(value | 1))) * 37 >> 8;
     uint8_t *dst = w->data + len;
-    store<uint64_t>(dst, leb128_spread(value & 0x00FFFFFFFFFFFFFFu) | kStops[more], TAVBIN_LITTLE_ENDIAN);
+    store<uint64_t>(dst, leb128_spread(value) | kStops[more], TAVBIN_LITTLE_ENDIAN);
     // Bytes 8 and 9: bits 56 to 62 with bit 63 as the continuation bit, then bit 63.
     store<uint16_t>(dst + 8, static_cast<uint16_t>((value >> 56) | (value >> 63 << 8)), TAVBIN_LITTLE_ENDIAN);
     w->len = len + more + 1;
     return record(w, TAVBIN_OK);
   }
-  // The length first, so exactly the room the number takes is asked for, and the
-  // bytes go straight into the buffer (a copy of a variable length would be a
-  // call to memcpy).
-  const uint64_t n = (static_cast<unsigned>(std::bit_width(value | 1)) + 6) / 7;
+  // Near the end of the room the bytes go one by one, straight into the buffer
+  // (a copy of a variable length would be a call to memcpy), after growing it by
+  // exactly the room the number takes if it does not fit.
+  const uint64_t n = more + 1;
   if (TAVBIN_UNLIKELY(room < n)) return grow_and_put_leb128(w, value, n);
   return put_leb128(w, value, n);
 }
