@@ -247,11 +247,11 @@ constexpr uint64_t leb128_gather(uint64_t x) {
   return x - (t >> 4) * 15;
 }
 
-// The reverse: the low 56 bits of x spread into eight 7-bit groups, one a byte;
-// each step moves the upper part t of every lane up by k bits as x + t * (2^k - 1).
+// The reverse: the low 56 bits of x spread into eight 7-bit groups, one a byte.
+// After the first step (which also drops the bits above 56), each moves the
+// upper part t of every lane up by k bits as x + t * (2^k - 1).
 constexpr uint64_t leb128_spread(uint64_t x) {
-  x &= 0x00FFFFFFFFFFFFFFu;
-  x += (x & 0x00FFFFFFF0000000u) * 15;
+  x = (x & 0x000000000FFFFFFFu) + ((x & 0x00FFFFFFF0000000u) << 4);
   x += (x & 0x0FFFC0000FFFC000u) * 3;
   return x + (x & 0x3F803F803F803F80u);
 }
