@@ -431,14 +431,17 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
   }
   // Ten bytes is the longest number; more than that is never looked at.
   const uint64_t lim = max_bytes < 10 ? max_bytes : 10;
+  // cppcheck takes lim for 0 here and below, missing the max_bytes == 0 return.
+  // cppcheck-suppress knownConditionTrueFalse
   const uint64_t avail = left < lim ? left : lim;
   // Numbers of up to eight bytes, nearly all in practice, come from one load with
   // no branch on their length: the lowest clear high bit ends the number, and
   // everything above it is masked off before the groups are packed. A loop whose
   // exit depends on each byte mispredicts on numbers of mixed lengths; this does
   // not.
+  // cppcheck-suppress knownConditionTrueFalse
   if (TAVBIN_LIKELY(avail >= 8)) {
-    const uint64_t w = load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN);
+    const auto w = load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN);
     const uint64_t stops = ~w & kHighBits;
     if (TAVBIN_LIKELY(stops != 0)) {
       // The lowest stop is bit 8k + 7 of a (k + 1)-byte number; stops - 1 keeps
