@@ -2,11 +2,14 @@
 # Build the benchmarks, time every operation, count its instructions, and
 # regenerate docs/performance.md's tables and docs/performance.png.
 #
-#   bench/run.sh                        the full run (about three minutes)
+#   bench/run.sh                        the full run (about five minutes)
 #   BASELINE=<rev> bench/run.sh         the same, with the library of git revision
 #                                       <rev> built beside this one and timed in the
-#                                       same interleaved run (about five minutes)
+#                                       same interleaved runs (about eight minutes)
 #   REPS=5 MIN_TIME=0.02 bench/run.sh   a quicker, noisier one
+#   RUNS=3 REPS=5 bench/run.sh          three runs of the binary, one after the
+#                                       other, their repetitions pooled (the
+#                                       default is RUNS=3 REPS=5)
 #   FILTER=leb128 bench/run.sh          only the operations whose name matches the
 #                                       regex (floors always included); prints the
 #                                       goals and leaves the note as it is
@@ -17,7 +20,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-reps=${REPS:-15}
+runs=${RUNS:-3}
+reps=${REPS:-5}
 min_time=${MIN_TIME:-0.1}
 filter=${FILTER:-}
 out=build/bench
@@ -40,14 +44,23 @@ cmake --preset bench -DTAVBIN_BENCH_BASELINE="$baseline_dir" >/dev/null
 cmake --build --preset bench
 filter_args=()
 [[ -n $filter ]] && filter_args=(--benchmark_filter="^floor/|$filter")
-"$out/bench/tavbin_bench" "${filter_args[@]}" \
-  --benchmark_repetitions="$reps" \
-  --benchmark_enable_random_interleaving=true \
-  --benchmark_min_time="$min_time" \
-  --benchmark_out="$out/bench.json" --benchmark_out_format=json \
-  --benchmark_format=console >"$out/bench.txt"
+# A process keeps for its whole life the placement and state it started with,
+# and a call's time can sit a cycle or two apart from one process to the next
+# (docs/performance.md); several runs, pooled, average that out for both sides
+# of every ratio alike.
+jsons=()
+rm -f "$out"/bench*.json
+for ((i = 1; i <= runs; ++i)); do
+  "$out/bench/tavbin_bench" "${filter_args[@]}" \
+    --benchmark_repetitions="$reps" \
+    --benchmark_enable_random_interleaving=true \
+    --benchmark_min_time="$min_time" \
+    --benchmark_out="$out/bench-$i.json" --benchmark_out_format=json \
+    --benchmark_format=console >"$out/bench-$i.txt"
+  jsons+=("$out/bench-$i.json")
+done
 if [[ -n $filter ]]; then
-  "$py" bench/report.py "$out/bench.json"
+  "$py" bench/report.py "${jsons[@]}"
   exit 0
 fi
 "$py" bench/callgrind.py --driver "$out/bench/tavbin_count" --json "$out/callgrind.json" >"$out/callgrind.txt"
@@ -55,5 +68,5 @@ baseline_note=
 [[ -n $baseline_dir ]] && baseline_note=" Baseline: the library of ${BASELINE} (${commit:0:7}), built with the same flags."
 context="$(uname -srm); $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); \
 $(g++ --version | head -1); load average at the start: $(cut -d' ' -f1-3 /proc/loadavg).$baseline_note"
-"$py" bench/report.py "$out/bench.json" --callgrind "$out/callgrind.json" \
+"$py" bench/report.py "${jsons[@]}" --callgrind "$out/callgrind.json" \
   --md docs/performance.md --png docs/performance.png --context "Run: $context"
