@@ -6,17 +6,16 @@
 #   BASELINE=<rev> bench/run.sh         the same, with the library of git revision
 #                                       <rev> built beside this one and timed in the
 #                                       same interleaved runs (about eight minutes)
-#   REPS=5 MIN_TIME=0.02 bench/run.sh   a quicker, noisier one
-#   RUNS=3 REPS=5 bench/run.sh          three runs of the binary, one after the
-#                                       other, their repetitions pooled (the
-#                                       default is RUNS=3 REPS=5)
+#   RUNS=1 REPS=5 MIN_TIME=0.02 bench/run.sh   a quicker, noisier one
+#   RUNS=3 REPS=5 bench/run.sh          the default: three runs of the binary, one
+#                                       after the other, their repetitions pooled
 #   FILTER=leb128 bench/run.sh          only the operations whose name matches the
 #                                       regex (floors always included); prints the
 #                                       goals and leaves the note as it is
 #
-# Run it on a machine as quiet as you can make it: the ratios come from one run,
-# interleaved and repeated, so background load shifts them less than absolute
-# times, but it still shows. The instruction counts do not depend on load.
+# Run it on a machine as quiet as you can make it: every ratio compares two
+# operations timed side by side, interleaved and repeated, so background load
+# shifts ratios less than absolute times, but it still shows. The instruction counts do not depend on load.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
