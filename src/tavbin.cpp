@@ -25,14 +25,10 @@ static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE 754 binary32 and 
 #define TAVBIN_LIKELY(x) __builtin_expect(!!(x), 1)
 #define TAVBIN_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #define TAVBIN_NOINLINE __attribute__((noinline))
-// An empty statement the compiler must keep where it is: inside a branch, it
-// stops the branch from being turned into arithmetic (if-conversion).
-#define TAVBIN_KEEP_BRANCH() __asm__ volatile("")
 #else
 #define TAVBIN_LIKELY(x) (x)
 #define TAVBIN_UNLIKELY(x) (x)
 #define TAVBIN_NOINLINE
-#define TAVBIN_KEEP_BRANCH()
 #endif
 
 // ---------------------------------------------------------------------------
@@ -143,25 +139,18 @@ inline tavbin_status record(tavbin_reader *r, tavbin_status s) {
 }
 
 // Where a byte-level read starts: past a partly read byte, if there is one.
-// bit_pos != 0 implies pos < size, so the result never passes size.
-//
-// Both this and byte_align test bit_pos with a predicted branch rather than
-// compute pos + (bit_pos != 0). Byte reads after a bit field are rare, and the
-// branch leaves the position a consuming read stores depending only on the
-// position it loaded: load, add, store. The arithmetic puts a load of bit_pos, a
-// compare and a set on that chain, which runs from one call's store to the next
-// call's load; a CPU that does not forward that store by renaming memory pays for
-// every step of it on every read. (byte_align's stores keep its branch a branch;
-// here the compiler must be told.)
-inline uint64_t aligned_pos(const tavbin_reader *r) {
-  uint64_t p = r->pos;
-  if (TAVBIN_UNLIKELY(r->bit_pos != 0)) {
-    TAVBIN_KEEP_BRANCH();
-    ++p;
-  }
-  return p;
-}
+// bit_pos != 0 implies pos < size, so the result never passes size. Only the
+// peeks take it as arithmetic: they store no position, so no later call waits on
+// it.
+inline uint64_t aligned_pos(const tavbin_reader *r) { return r->pos + (r->bit_pos != 0 ? 1 : 0); }
 
+// The byte-alignment step of the consuming reads: a predicted branch on bit_pos
+// rather than pos + (bit_pos != 0). Byte reads after a bit field are rare, and
+// the branch leaves the position a read stores depending only on the position it
+// loaded: load, add, store. The arithmetic puts a load of bit_pos, a compare and a
+// set on that chain, which runs from one call's store to the next call's load; a
+// CPU that does not forward that store by renaming memory pays for every step of
+// it on every read.
 inline void byte_align(tavbin_reader *r) {
   if (TAVBIN_UNLIKELY(r->bit_pos != 0)) {
     r->pos += 1;
@@ -286,6 +275,42 @@ TAVBIN_NOINLINE tavbin_status leb128_bytewise(tavbin_reader *r, uint64_t *out, u
   return record(r, avail == 10 ? TAVBIN_INVALID_ARG : TAVBIN_EOF);
 }
 
+// The string at p, the aligned position. Nothing moves until the whole string
+// is known to fit, so every failure leaves the cursor, bit position included,
+// exactly as it was.
+inline tavbin_status string_at(tavbin_reader *r, uint64_t p, char *dst, uint64_t dst_cap, uint64_t max_len,
+                               uint64_t *out_len) {
+  if (avail_at(r, p) < 4) return record(r, TAVBIN_EOF);
+  const uint64_t len = load<uint32_t>(r->data + p, r->endian);
+  if (len > max_len || dst_cap < len + 1) return record(r, TAVBIN_TOO_LARGE);
+  if (avail_at(r, p + 4) < len) return record(r, TAVBIN_EOF);
+  std::memcpy(dst, r->data + p + 4, static_cast<size_t>(len));
+  dst[len] = '\0';
+  r->pos = p + 4 + len;
+  r->bit_pos = 0;
+  if (out_len != nullptr) *out_len = len;
+  return record(r, TAVBIN_OK);
+}
+
+// A string after a partly read byte, out of line: the common path then tests
+// bit_pos with a branch the compiler cannot turn back into arithmetic, and starts
+// from the position it loaded.
+TAVBIN_NOINLINE tavbin_status string_after_bits(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
+                                                uint64_t *out_len) {
+  return string_at(r, r->pos + 1, dst, dst_cap, max_len, out_len);
+}
+
+// A skip after a partly read byte or past the end, out of line: the common path
+// is then one load of the position, the bounds test and the store, with every
+// test on its way falling through (measured faster that way than the same tests
+// in line).
+TAVBIN_NOINLINE tavbin_status skip_rest(tavbin_reader *r, uint64_t n) {
+  byte_align(r);
+  if (avail_at(r, r->pos) < n) return record(r, TAVBIN_EOF);
+  r->pos += n;
+  return record(r, TAVBIN_OK);
+}
+
 } // namespace
 
 extern "C" {
@@ -379,9 +404,9 @@ tavbin_status tavbin_ascii(tavbin_reader *r, char *dst, uint64_t n) { return rea
 
 tavbin_status tavbin_skip(tavbin_reader *r, uint64_t n) {
   if (r == nullptr) return TAVBIN_INVALID_ARG;
-  byte_align(r);
-  if (avail_at(r, r->pos) < n) return record(r, TAVBIN_EOF);
-  r->pos += n;
+  const uint64_t p = r->pos;
+  if (TAVBIN_UNLIKELY((r->bit_pos != 0) | (avail_at(r, p) < n))) return skip_rest(r, n);
+  r->pos = p + n;
   return record(r, TAVBIN_OK);
 }
 
@@ -398,19 +423,8 @@ tavbin_status tavbin_u64_at(tavbin_reader *r, uint64_t offset, uint64_t *out) { 
 tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
                                 uint64_t *out_len) {
   if (r == nullptr || dst == nullptr) return TAVBIN_INVALID_ARG;
-  // Nothing moves until the whole string is known to fit, so every failure
-  // leaves the cursor, bit position included, exactly as it was.
-  const uint64_t p = aligned_pos(r);
-  if (avail_at(r, p) < 4) return record(r, TAVBIN_EOF);
-  const uint64_t len = load<uint32_t>(r->data + p, r->endian);
-  if (len > max_len || dst_cap < len + 1) return record(r, TAVBIN_TOO_LARGE);
-  if (avail_at(r, p + 4) < len) return record(r, TAVBIN_EOF);
-  std::memcpy(dst, r->data + p + 4, static_cast<size_t>(len));
-  dst[len] = '\0';
-  r->pos = p + 4 + len;
-  r->bit_pos = 0;
-  if (out_len != nullptr) *out_len = len;
-  return record(r, TAVBIN_OK);
+  if (TAVBIN_UNLIKELY(r->bit_pos != 0)) return string_after_bits(r, dst, dst_cap, max_len, out_len);
+  return string_at(r, r->pos, dst, dst_cap, max_len, out_len);
 }
 
 tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes) {
