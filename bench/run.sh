@@ -41,6 +41,7 @@ fi
 
 cmake --preset bench -DTAVBIN_BENCH_BASELINE="$baseline_dir" >/dev/null
 cmake --build --preset bench
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 filter_args=()
 [[ -n $filter ]] && filter_args=(--benchmark_filter="^floor/|$filter")
 # A process keeps for its whole life the placement and state it started with,
@@ -66,6 +67,6 @@ fi
 baseline_note=
 [[ -n $baseline_dir ]] && baseline_note=" Baseline: the library of ${BASELINE} (${commit:0:7}), built with the same flags."
 context="$(uname -srm); $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); \
-$(g++ --version | head -1); load average at the start: $(cut -d' ' -f1-3 /proc/loadavg).$baseline_note"
+$(g++ --version | head -1); load average at the start: $load_at_start.$baseline_note"
 "$py" bench/report.py "${jsons[@]}" --callgrind "$out/callgrind.json" \
   --md docs/performance.md --png docs/performance.png --context "Run: $context"
