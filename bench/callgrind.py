@@ -4,7 +4,8 @@
 Runs the tavbin_count driver once under valgrind: it executes each operation's
 pass (4096 values, or 16 blocks of 4 KiB) and dumps the instructions of that pass
 alone. Instruction counts do not depend on what else the machine is doing, so
-they are the stable half of the measurements; the timings are the other.
+they are the stable half of the measurements; the timings are the other. With a
+baseline built in (bench/run.sh with BASELINE), its count is shown beside each.
 
     bench/callgrind.py [--driver build/bench/bench/tavbin_count] [--json out.json] [FILTER]
 """
@@ -50,15 +51,16 @@ def main():
     if a.json:
         with open(a.json, "w") as f:
             json.dump(ir, f, indent=1, sort_keys=True)
-    print(f"{'operation':34} {'Ir/call':>8} {'floor':>8} {'above':>8}")
+    print(f"{'operation':34} {'Ir/call':>8} {'floor':>8} {'above':>8} {'baseline':>9}")
     for name in sorted(ir, key=report.sort_key):
-        if name.startswith("floor/"):
+        if name.startswith("floor/") or name.endswith("/baseline"):
             continue
-        fl = report.floor_of(name)
-        f = ir.get(fl) if fl else None
-        above = f"{ir[name] - f:8.1f}" if f is not None else f"{'':8}"
-        print(f"{name:34} {ir[name]:8.1f} {f:8.1f} {above}" if f is not None else f"{name:34} {ir[name]:8.1f}")
-
+        cells = [f"{ir[name]:8.1f}"]
+        f = ir.get(report.floor_of(name))
+        cells += [f"{f:8.1f}", f"{ir[name] - f:+8.1f}"] if f is not None else [f"{'':8}"] * 2
+        b = ir.get(report.baseline_of(name))
+        cells.append(f"{b:9.1f}" if b is not None else "")
+        print(f"{name:34} " + " ".join(cells).rstrip())
 
 if __name__ == "__main__":
     main()

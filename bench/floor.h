@@ -28,7 +28,14 @@ FLOOR_API floor_reader *floor_open(const void *data, uint64_t size);
 FLOOR_API void floor_close(floor_reader *r);
 FLOOR_API int32_t floor_seek(floor_reader *r, uint64_t offset);
 
-/* The reader's shapes: consuming reads and peeks, absolute reads, bit fields,
+/* The cursor floor: the least a consuming read can do. It checks its arguments
+ * and the bounds, loads one byte and advances the position kept in its handle,
+ * so a loop of calls carries the position from each call's store to the next
+ * call's load, as a loop of the library's reads does. */
+FLOOR_API int32_t floor_cursor(floor_reader *r, uint8_t *out);
+
+/* The reader's shapes, each loading one field of the handle and storing one
+ * word: consuming reads and peeks, absolute reads, bit fields,
  * LEB128, strings, stateless loads. */
 FLOOR_API int32_t floor_u8(floor_reader *r, uint8_t *out);
 FLOOR_API int32_t floor_u16(floor_reader *r, uint16_t *out);

@@ -1,6 +1,7 @@
 // Fixed-width, block, peek, absolute, string and LEB128 reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 
@@ -543,6 +544,38 @@ TEST(Leb128Read, FastAndNearTheEndAgree) {
       ASSERT_EQ(tavbin_leb128(r, &v, 10), TAVBIN_OK) << n << " + " << pad;
       EXPECT_EQ(v, want);
       EXPECT_EQ(tavbin_tell(r), n);
+    }
+  }
+}
+
+// Every length (and ten continuation bytes, "length 11") at every distance from
+// the end of the data and under every limit: a number decodes alike whether it
+// ends within an 8-byte window, at the data's last byte, or at the limit. The
+// payloads differ byte by byte and the bytes after the number alternate high bits,
+// so a wrong mask or a byte taken from past the number shows in the value.
+TEST(Leb128Read, EveryLengthDistanceFromTheEndAndLimit) {
+  for (unsigned n = 1; n <= 11; ++n) {
+    Bytes num;
+    uint64_t want = 0;
+    for (unsigned i = 0; i < n && i < 10; ++i) {
+      const uint8_t group = static_cast<uint8_t>((0x5A + 0x1D * i + 0x0B * n) & 0x7F);
+      num.push_back(static_cast<uint8_t>(group | (i + 1 < n ? 0x80 : 0)));
+      want |= uint64_t{group} << (7 * i); // the tenth group loses all but its lowest bit
+    }
+    for (size_t pad = 0; pad <= 10; ++pad) {
+      Bytes in = num;
+      for (size_t k = 0; k < pad; ++k) in.push_back(k % 2 ? 0x7F : 0xC3);
+      for (uint64_t max : {1, 2, 3, 7, 8, 9, 10, 11, 64}) {
+        Reader r(in);
+        uint64_t v = kUntouched;
+        const uint64_t can = std::min<uint64_t>(max, in.size());
+        const tavbin_status st = n <= 10 && n <= max   ? TAVBIN_OK
+                                 : can >= 10 && n > 10 ? TAVBIN_INVALID_ARG
+                                                       : TAVBIN_EOF;
+        ASSERT_EQ(tavbin_leb128(r, &v, max), st) << n << " + " << pad << " max " << max;
+        EXPECT_EQ(v, st == TAVBIN_OK ? want : kUntouched) << n << " + " << pad << " max " << max;
+        EXPECT_EQ(tavbin_tell(r), st == TAVBIN_OK ? n : 0u);
+      }
     }
   }
 }

@@ -2,6 +2,7 @@
 // buffer; and everything it writes read back through a reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 
@@ -107,6 +108,53 @@ TEST(WriterLayout, Leb128ShortestForm) {
     ASSERT_EQ(tavbinw_leb128(w, c.value), TAVBIN_OK);
     EXPECT_EQ(hex(w.bytes()), hex(c.want)) << c.value;
   }
+}
+
+// Numbers of every length appended with 0 to 11 bytes of room left: the shortest
+// form lands after the earlier bytes whether it fits in place (the buffer is a
+// heap block of exactly its capacity, so a store past it shows under the
+// sanitizers) or the buffer grows first.
+TEST(WriterLayout, Leb128WithEveryRoomLeft) {
+  constexpr uint64_t kCap = 16;
+  for (unsigned n = 1; n <= 10; ++n) {
+    // The smallest n-byte value with a varied payload below its top bit.
+    const uint64_t value = n == 1 ? 0x5B : (uint64_t{1} << (7 * (n - 1))) | (0x2D5A4B3C1E0F6978u >> (71 - 7 * n));
+    Bytes want;
+    for (uint64_t v = value; ; v >>= 7) {
+      want.push_back(static_cast<uint8_t>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
+      if (v < 0x80) break;
+    }
+    ASSERT_EQ(want.size(), n);
+    for (uint64_t room = 0; room <= 11; ++room) {
+      Writer w(TAVBIN_BIG_ENDIAN, kCap);
+      const Bytes head(kCap - std::min(room, kCap), 0xEE);
+      ASSERT_EQ(tavbinw_bytes(w, head.data(), head.size()), TAVBIN_OK);
+      ASSERT_EQ(tavbinw_leb128(w, value), TAVBIN_OK) << n << " room " << room;
+      Bytes all = head;
+      all.insert(all.end(), want.begin(), want.end());
+      EXPECT_EQ(hex(w.bytes()), hex(all)) << n << " room " << room;
+    }
+  }
+}
+
+// Every bit width, at and around its powers of two, appended back to back and
+// read back: the encoder's and the decoder's group packing agree.
+TEST(RoundTrip, Leb128OfEveryWidth) {
+  std::vector<uint64_t> values;
+  for (unsigned bit = 0; bit < 64; ++bit) {
+    const uint64_t p = uint64_t{1} << bit;
+    for (uint64_t v : {p - 1, p, p + 1, p | (0xA5C3F00F5A3C0FF0u & (p - 1))}) values.push_back(v);
+  }
+  values.push_back(UINT64_MAX);
+  Writer w(TAVBIN_LITTLE_ENDIAN, 1);
+  for (uint64_t v : values) ASSERT_EQ(tavbinw_leb128(w, v), TAVBIN_OK) << v;
+  Reader r(w.bytes());
+  for (uint64_t v : values) {
+    uint64_t got = 0;
+    ASSERT_EQ(tavbin_leb128(r, &got, 10), TAVBIN_OK) << v;
+    EXPECT_EQ(got, v);
+  }
+  EXPECT_EQ(tavbin_remaining(r), 0u);
 }
 
 TEST(WriterLayout, ByteOrderChangeAffectsOnlyLaterWrites) {
