@@ -1,13 +1,10 @@
-// ops.cpp - the operations of ops.hpp: the call floor, inline code and the peers
-// a user would otherwise pick, each doing the same work per value as the
-// library's operations (lib_ops.cpp); and the table of them all.
+// ops.cpp - the operations of ops.hpp: the call floor, inline code and the
+// standard library's peers, each doing the same work per value as the library's
+// operations (lib_ops.cpp); and the table of them all, with the peer libraries'
+// operations (peers_*.cpp) where they are built.
 #include "ops.hpp"
 
 #include "floor.h"
-
-#include <boost/endian/conversion.hpp>
-#include <google/protobuf/io/coded_stream.h>
-#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <cstring>
 #include <memory>
@@ -16,8 +13,6 @@
 
 namespace bench {
 namespace {
-
-namespace pio = google::protobuf::io;
 
 template <typename T> T bswap_any(T v) {
   if constexpr (sizeof(T) == 1) return v;
@@ -93,23 +88,6 @@ template <typename T, bool Big> u64 inline_read_pass(const std::vector<u8> &d) {
   return sum;
 }
 
-// Boost.Endian's unaligned loads behind the same bounds test.
-template <typename T, bool Big> u64 boost_read_pass(const std::vector<u8> &d) {
-  using namespace boost::endian;
-  const u8 *p = d.data();
-  const u64 size = d.size();
-  u64 pos = 0, sum = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
-    if (size - pos < sizeof(T)) [[unlikely]] fail("boost");
-    T v;
-    if constexpr (Big) v = endian_load<T, sizeof(T), order::big>(p + pos);
-    else v = endian_load<T, sizeof(T), order::little>(p + pos);
-    pos += sizeof(T);
-    sum += v;
-  }
-  return sum;
-}
-
 // A binary-parsing runtime over std::istream: read() into the value, check the
 // stream, swap to host order.
 template <typename T, bool Big> u64 istream_pass(std::istringstream &is) {
@@ -121,31 +99,6 @@ template <typename T, bool Big> u64 istream_pass(std::istringstream &is) {
     is.read(reinterpret_cast<char *>(&v), sizeof v);
     if (!is) [[unlikely]] fail("istream");
     if constexpr (Big == (std::endian::native == std::endian::little)) v = bswap_any(v);
-    sum += v;
-  }
-  return sum;
-}
-
-template <typename T> u64 pb_read_pass(const std::vector<u8> &d) {
-  pio::CodedInputStream in(d.data(), static_cast<int>(d.size()));
-  u64 sum = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
-    T v;
-    bool ok;
-    if constexpr (sizeof(T) == 4) ok = in.ReadLittleEndian32(&v);
-    else ok = in.ReadLittleEndian64(&v);
-    if (!ok) [[unlikely]] fail("protobuf");
-    sum += v;
-  }
-  return sum;
-}
-
-u64 pb_varint_pass(const std::vector<u8> &d, unsigned count = kValues) {
-  pio::CodedInputStream in(d.data(), static_cast<int>(d.size()));
-  u64 sum = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    u64 v;
-    if (!in.ReadVarint64(&v)) [[unlikely]] fail("protobuf varint");
     sum += v;
   }
   return sum;
@@ -224,39 +177,6 @@ template <typename T, bool Big> u64 vector_write_pass(bool reserve = true) {
   return out.size() + out[0];
 }
 
-// Boost.Endian stores into a buffer of known capacity behind a capacity test.
-template <typename T, bool Big> u64 boost_write_pass() {
-  using namespace boost::endian;
-  const u64 cap = kValues * 8;
-  std::unique_ptr<u8[]> buf(new u8[cap]);
-  u64 len = 0;
-  for (unsigned i = 0; i < kValues; ++i) {
-    if (cap - len < sizeof(T)) [[unlikely]] fail("boost store");
-    if constexpr (Big) endian_store<T, sizeof(T), order::big>(buf.get() + len, value_at<T>(i));
-    else endian_store<T, sizeof(T), order::little>(buf.get() + len, value_at<T>(i));
-    len += sizeof(T);
-  }
-  clobber(buf.get());
-  return len + buf[0];
-}
-
-template <typename T> u64 pb_write_pass() {
-  const u64 cap = kValues * 8;
-  std::unique_ptr<u8[]> buf(new u8[cap]);
-  u64 n;
-  {
-    pio::ArrayOutputStream aos(buf.get(), static_cast<int>(cap));
-    pio::CodedOutputStream out(&aos);
-    for (unsigned i = 0; i < kValues; ++i) {
-      if constexpr (sizeof(T) == 4) out.WriteLittleEndian32(value_at<T>(i));
-      else out.WriteLittleEndian64(value_at<T>(i));
-    }
-    n = static_cast<u64>(out.ByteCount());
-  }
-  clobber(buf.get());
-  return n + buf[0];
-}
-
 u64 floor_leb_write_pass(const std::vector<u64> &vals) {
   floor_writer *w = floor_wopen(kValues * 10);
   if (w == nullptr) fail("floor writer");
@@ -264,20 +184,6 @@ u64 floor_leb_write_pass(const std::vector<u64> &vals) {
     if (floor_w64(w, vals[i]) != 0) [[unlikely]] fail("floor write");
   floor_wclose(w);
   return 1;
-}
-
-u64 pb_varint_write_pass(const std::vector<u64> &vals) {
-  const u64 cap = vals.size() * 10;
-  std::unique_ptr<u8[]> buf(new u8[cap]);
-  u64 n;
-  {
-    pio::ArrayOutputStream aos(buf.get(), static_cast<int>(cap));
-    pio::CodedOutputStream out(&aos);
-    for (u64 v : vals) out.WriteVarint64(v);
-    n = static_cast<u64>(out.ByteCount());
-  }
-  clobber(buf.get());
-  return n + buf[0];
 }
 
 u64 inline_leb_write_pass(const std::vector<u64> &vals) {
@@ -310,8 +216,9 @@ u64 vector_wstring_pass() {
   out.reserve(kValues * 20);
   for (unsigned i = 0; i < kValues; ++i) {
     const u32 n = g->str_len[i];
+    const u32 be = std::endian::native == std::endian::little ? bswap_any(n) : n;
     u8 b[4];
-    boost::endian::store_big_u32(b, n);
+    std::memcpy(b, &be, 4);
     out.insert(out.end(), b, b + 4);
     out.insert(out.end(), string_src(i), string_src(i) + n);
   }
@@ -388,21 +295,10 @@ std::vector<Op> make_table() {
   PEERS(u32, "u32")
   PEERS(u64, "u64")
 #undef PEERS
-  add("read/u16_be/boost", N, [] { return boost_read_pass<u16, true>(g->fixed); });
-  add("read/u16_le/boost", N, [] { return boost_read_pass<u16, false>(g->fixed); });
-  add("read/u32_be/boost", N, [] { return boost_read_pass<u32, true>(g->fixed); });
-  add("read/u32_le/boost", N, [] { return boost_read_pass<u32, false>(g->fixed); });
-  add("read/u64_be/boost", N, [] { return boost_read_pass<u64, true>(g->fixed); });
-  add("read/u64_le/boost", N, [] { return boost_read_pass<u64, false>(g->fixed); });
-  add("read/u32_le/protobuf", N, [] { return pb_read_pass<u32>(g->fixed); });
-  add("read/u64_le/protobuf", N, [] { return pb_read_pass<u64>(g->fixed); });
 
   add("leb128/1byte/inline", N, [] { return inline_leb_pass(g->leb1); });
-  add("leb128/1byte/protobuf", N, [] { return pb_varint_pass(g->leb1); });
   add("leb128/mix/inline", N, [] { return inline_leb_pass(g->lebmix); });
-  add("leb128/mix/protobuf", N, [] { return pb_varint_pass(g->lebmix); });
   add("leb128/longmix/inline", kLongValues, [] { return inline_leb_pass(g->lebmix_long, kLongValues); });
-  add("leb128/longmix/protobuf", kLongValues, [] { return pb_varint_pass(g->lebmix_long, kLongValues); });
   add("string/u32/inline", N, [] { return inline_string_pass(g->strings); });
   add("block/bytes/memcpy", u64{kBlock} * kBlocks, [] { return memcpy_block_pass(); });
 
@@ -411,18 +307,18 @@ std::vector<Op> make_table() {
   add("write/u16_be/vector", N, [] { return vector_write_pass<u16, true>(); });
   add("write/u32_be/vector", N, [] { return vector_write_pass<u32, true>(); });
   add("write/u64_be/vector", N, [] { return vector_write_pass<u64, true>(); });
-  add("write/u32_be/boost", N, [] { return boost_write_pass<u32, true>(); });
-  add("write/u64_be/boost", N, [] { return boost_write_pass<u64, true>(); });
-  add("write/u32_le/protobuf", N, [] { return pb_write_pass<u32>(); });
-  add("write/u64_le/protobuf", N, [] { return pb_write_pass<u64>(); });
-  add("wleb128/1byte/protobuf", N, [] { return pb_varint_write_pass(g->leb1_values); });
   add("wleb128/mix/inline", N, [] { return inline_leb_write_pass(g->mix); });
-  add("wleb128/mix/protobuf", N, [] { return pb_varint_write_pass(g->mix); });
   add("wleb128/longmix/inline", kLongValues, [] { return inline_leb_write_pass(g->mix_long); });
-  add("wleb128/longmix/protobuf", kLongValues, [] { return pb_varint_write_pass(g->mix_long); });
   add("wstring/u32/vector", N, [] { return vector_wstring_pass(); });
   add("wblock/bytes/memcpy", u64{kBlock} * kBlocks, [] { return memcpy_wblock_pass(); });
   add("grow/u32/vector", N, [] { return vector_write_pass<u32, true>(false); });
+
+#ifdef TAVBIN_BENCH_BOOST
+  add_boost_ops(t);
+#endif
+#ifdef TAVBIN_BENCH_PROTOBUF
+  add_protobuf_ops(t);
+#endif
   return t;
 }
 

@@ -67,6 +67,10 @@ extern Inputs *g;
 // The operations of one build of the library, named group/case/`impl`.
 void add_library_ops(std::vector<Op> &t, const char *impl);
 void add_baseline_ops(std::vector<Op> &t, const char *impl);
+// The peer libraries' operations, in files of their own: each is built only
+// when its library is found.
+void add_boost_ops(std::vector<Op> &t);
+void add_protobuf_ops(std::vector<Op> &t);
 
 [[noreturn]] __attribute__((noinline, cold)) inline void fail(const char *what) {
   std::fprintf(stderr, "benchmark pass failed: %s\n", what);

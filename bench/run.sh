@@ -12,6 +12,10 @@
 #   FILTER=leb128 bench/run.sh          only the operations whose name matches the
 #                                       regex (floors always included); prints the
 #                                       goals and leaves the note as it is
+#   SMOKE=1 bench/run.sh                every operation once, briefly, then the
+#                                       report, one callgrind count and the Python
+#                                       timing script on tiny counts: proves it all
+#                                       runs (CI), measures nothing, writes no note
 #
 # Run it on a machine as quiet as you can make it: every ratio compares two
 # operations timed side by side, interleaved and repeated, so background load
@@ -41,6 +45,17 @@ fi
 
 cmake --preset bench -DTAVBIN_BENCH_BASELINE="$baseline_dir" >/dev/null
 cmake --build --preset bench
+
+if [[ -n ${SMOKE:-} ]]; then
+  "$out/bench/tavbin_bench" --benchmark_min_time=0.001 --benchmark_out="$out/smoke.json" \
+    --benchmark_out_format=json >/dev/null
+  "$py" bench/report.py "$out/smoke.json" >/dev/null
+  "$py" bench/callgrind.py --driver "$out/bench/tavbin_count" read/u32_be >/dev/null
+  TAVBIN_LIBRARY="$out/libbinary-read-util.so.1" PYTHONPATH=python /usr/bin/python3 bench/python_read.py \
+    --count 1000 --repeat 1 >/dev/null
+  echo "bench/run.sh: every benchmark, the report, callgrind and the Python timing ran (nothing measured)"
+  exit 0
+fi
 load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 filter_args=()
 [[ -n $filter ]] && filter_args=(--benchmark_filter="^floor/|$filter")

@@ -31,6 +31,25 @@ static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE 754 binary32 and 
 #define TAVBIN_NOINLINE
 #endif
 
+// The handles' invariants, checked after every operation that changes a handle
+// when the library is built with TAVBIN_DEBUG=1 (the sanitizer and fuzz presets
+// do), and compiled out otherwise: a release module never prints or aborts.
+#ifndef TAVBIN_DEBUG
+#define TAVBIN_DEBUG 0
+#endif
+#if TAVBIN_DEBUG
+#include <cstdio>
+#define TAVBIN_INVARIANT(cond) ((cond) ? (void)0 : invariant_broken(#cond, __LINE__))
+namespace {
+[[noreturn]] void invariant_broken(const char *what, int line) {
+  std::fprintf(stderr, "binary-read-util: invariant broken at src/tavbin.cpp:%d: %s\n", line, what);
+  std::abort();
+}
+} // namespace
+#else
+#define TAVBIN_INVARIANT(cond) ((void)0)
+#endif
+
 // ---------------------------------------------------------------------------
 // Common layer
 // ---------------------------------------------------------------------------
@@ -57,7 +76,8 @@ template <typename T> constexpr T to_order(T v, tavbin_endian e) {
   return (e == TAVBIN_LITTLE_ENDIAN) == host_little ? v : bswap(v);
 }
 
-// Load W bytes at any alignment; the caller has checked that they exist.
+// Load a T from its bytes at p, any alignment; the caller has checked that they
+// exist.
 template <typename T> inline T load(const uint8_t *p, tavbin_endian e) {
   T v;
   std::memcpy(&v, p, sizeof v);
@@ -133,7 +153,16 @@ struct tavbin_reader {
 
 namespace {
 
+inline void check_invariants(const tavbin_reader *r) {
+  TAVBIN_INVARIANT(r->pos <= r->size);
+  TAVBIN_INVARIANT(r->bit_pos < 8 && (r->bit_pos == 0 || r->pos < r->size));
+  TAVBIN_INVARIANT(valid_endian(r->endian));
+  (void)r;
+}
+
+// Every operation that changes a reader ends here (or in tavbin_bit_align).
 inline tavbin_status record(tavbin_reader *r, tavbin_status s) {
+  check_invariants(r);
   r->last_error = s;
   return s;
 }
@@ -357,7 +386,9 @@ tavbin_status tavbin_last_error(const tavbin_reader *r) {
 }
 
 void tavbin_bit_align(tavbin_reader *r) {
-  if (r != nullptr) byte_align(r);
+  if (r == nullptr) return;
+  byte_align(r);
+  check_invariants(r);
 }
 
 tavbin_status tavbin_u8(tavbin_reader *r, uint8_t *out) { return read_fixed(r, out); }
@@ -484,7 +515,10 @@ struct tavbin_writer {
 
 namespace {
 
+// Every operation that changes a writer ends here.
 inline tavbin_status record(tavbin_writer *w, tavbin_status s) {
+  TAVBIN_INVARIANT(w->data != nullptr && w->cap != 0 && w->len <= w->cap);
+  TAVBIN_INVARIANT(valid_endian(w->endian));
   w->last_error = s;
   return s;
 }
