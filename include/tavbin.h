@@ -264,8 +264,10 @@ TAVBIN_API tavbin_status tavbin_f64(tavbin_reader *r, double *out);
  * Returns TAVBIN_OK, n bytes copied, cursor advanced by n.
  *         TAVBIN_INVALID_ARG if r is NULL, or dst is NULL while n is non-zero (not
  *         recorded, nothing changes).
- *         TAVBIN_EOF if fewer than n bytes remain (recorded; nothing copied; cursor
- *         left after the byte alignment). */
+ *         TAVBIN_EOF if fewer than n bytes remain (recorded; cursor left after the
+ *         byte alignment).
+ *         On every failure no byte of dst is read or written, so a caller that
+ *         knows the call must fail may pass a smaller dst than n. */
 TAVBIN_API tavbin_status tavbin_bytes(tavbin_reader *r, void *dst, uint64_t n);
 TAVBIN_API tavbin_status tavbin_ascii(tavbin_reader *r, char *dst, uint64_t n);
 TAVBIN_API tavbin_status tavbin_skip(tavbin_reader *r, uint64_t n);
@@ -314,7 +316,9 @@ TAVBIN_API tavbin_status tavbin_u64_at(tavbin_reader *r, uint64_t offset, uint64
  *         before whether L bytes remain.
  *         TAVBIN_EOF if fewer than L bytes follow the count (recorded).
  *         On every failure the cursor, bit position included, is exactly as it was
- *         before the call, and dst and *out_len are not modified. */
+ *         before the call, and no byte of dst nor *out_len is read or written, so
+ *         a caller that knows the call must fail may pass a dst smaller than
+ *         dst_cap. */
 TAVBIN_API tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap,
                                            uint64_t max_len, uint64_t *out_len);
 

@@ -240,13 +240,15 @@ TEST(BlockRead, CountsUpToAndPastTheEnd) {
     for (const auto &c : cases) {
       Reader r(in);
       place(r, c.start, c.bit);
-      Bytes dst(8, 0xEE);
+      // A failing call gets a dst of one byte, smaller than n: a failure touches no
+      // byte of dst (the bindings rely on it), and AddressSanitizer sees any that is.
+      Bytes dst(c.want == TAVBIN_OK ? 8 : 1, 0xEE);
       const tavbin_status s = block(k, r, dst.data(), c.n);
       const uint64_t aligned = c.start + (c.bit ? 1 : 0);
       EXPECT_EQ(s, c.want) << int(k) << " n " << c.n;
       EXPECT_EQ(tavbin_last_error(r), c.want);
       EXPECT_EQ(cursor_of(r), (Cursor{c.pos_after, 0})) << int(k) << " n " << c.n;
-      Bytes want(8, 0xEE);
+      Bytes want(dst.size(), 0xEE);
       if (k != Block::skip && s == TAVBIN_OK)
         std::copy(in.begin() + static_cast<std::ptrdiff_t>(aligned), in.begin() + static_cast<std::ptrdiff_t>(aligned + c.n),
                   want.begin());
@@ -415,12 +417,13 @@ TEST(StringRead, LimitsShortagesAndPartlyReadBytes) {
   for (const auto &c : cases) {
     Reader r(c.in, c.e);
     place(r, 0, c.bit);
-    Bytes dst(16, 0xEE);
+    // As for the block reads: a failing call gets one byte whatever dst_cap says.
+    Bytes dst(c.want == TAVBIN_OK ? 16 : 1, 0xEE);
     uint64_t len = kUntouched;
     const tavbin_status s = tavbin_string_u32(r, reinterpret_cast<char *>(dst.data()), c.dst_cap, c.max_len, &len);
     EXPECT_EQ(s, c.want) << hex(c.in) << " cap " << c.dst_cap << " max " << c.max_len;
     EXPECT_EQ(tavbin_last_error(r), c.want);
-    Bytes want(16, 0xEE);
+    Bytes want(dst.size(), 0xEE);
     if (c.want == TAVBIN_OK) {
       std::copy(c.text.begin(), c.text.end(), want.begin());
       want[c.text.size()] = 0;
