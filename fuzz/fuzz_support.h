@@ -1,8 +1,8 @@
 // Shared pieces of the fuzz targets: a failure that stops the run under any
 // driver, a byte source for the operation scripts, and the reference decoding
 // the targets compare the library against. The heap copies of the input, the
-// bit-by-bit reference and the bit-position probe are the unit tests' own
-// (tests/support.h). Plain C++, so the targets build with g++ for corpus replay
+// bit-by-bit reference and the bit-position probe are shared with the unit
+// tests (testing/support.h). Plain C++, so the targets build with g++ for corpus replay
 // as well as with clang's libFuzzer.
 #pragma once
 
