@@ -10,9 +10,8 @@
 //
 // Usage: mp3_header FILE.mp3
 #include <cstdio>
-#include <cstdlib>
 
-#include "read_file.h"
+#include "example.h"
 #include "tavbin.hpp"
 
 namespace {
@@ -97,15 +96,9 @@ int show(const char *path, tavbin::byte_view bytes) {
 
 } // namespace
 
-int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: mp3_header FILE.mp3\n");
-    return 2;
-  }
-  std::size_t size = 0;
-  unsigned char *data = read_file("mp3_header", argv[1], &size);
-  if (data == nullptr) return 1;
-  const int status = show(argv[1], tavbin::byte_view(data, size));
-  std::free(data);
-  return status;
+const char example_name[] = "mp3_header";
+const char example_file[] = "FILE.mp3";
+
+int example_run(const char *path, const unsigned char *data, std::size_t size) {
+  return show(path, tavbin::byte_view(data, size));
 }

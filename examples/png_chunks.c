@@ -6,10 +6,9 @@
  *
  * Usage: png_chunks FILE.png */
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include "read_file.h"
+#include "example.h"
 #include "tavbin.h"
 
 /* CRC-32 as PNG and zlib define it (reflected, polynomial 0xEDB88320). */
@@ -83,16 +82,9 @@ static int walk(const char *path, const unsigned char *data, size_t size) {
   return status;
 }
 
-int main(int argc, char **argv) {
-  size_t size = 0;
-  unsigned char *data;
-  int status;
-  if (argc != 2) {
-    fprintf(stderr, "usage: png_chunks FILE.png\n");
-    return 2;
-  }
-  if ((data = read_file("png_chunks", argv[1], &size)) == NULL) return 1;
-  status = walk(argv[1], data, size);
-  free(data);
-  return status;
+const char example_name[] = "png_chunks";
+const char example_file[] = "FILE.png";
+
+int example_run(const char *path, const unsigned char *data, size_t size) {
+  return walk(path, data, size);
 }

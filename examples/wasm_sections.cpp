@@ -17,10 +17,9 @@
 // Usage: wasm_sections FILE.wasm
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
-#include "read_file.h"
+#include "example.h"
 #include "tavbin.hpp"
 
 namespace {
@@ -137,15 +136,9 @@ int list(const char *path, tavbin::byte_view bytes) {
 
 } // namespace
 
-int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: wasm_sections FILE.wasm\n");
-    return 2;
-  }
-  std::size_t size = 0;
-  unsigned char *data = read_file("wasm_sections", argv[1], &size);
-  if (data == nullptr) return 1;
-  const int status = list(argv[1], tavbin::byte_view(data, size));
-  std::free(data);
-  return status;
+const char example_name[] = "wasm_sections";
+const char example_file[] = "FILE.wasm";
+
+int example_run(const char *path, const unsigned char *data, std::size_t size) {
+  return list(path, tavbin::byte_view(data, size));
 }

@@ -7,10 +7,9 @@
  *
  * Usage: wav_info FILE.wav */
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include "read_file.h"
+#include "example.h"
 #include "tavbin.h"
 
 struct wav_format {
@@ -82,16 +81,9 @@ static int describe(const char *path, const unsigned char *data, size_t size) {
   return status;
 }
 
-int main(int argc, char **argv) {
-  size_t size = 0;
-  unsigned char *data;
-  int status;
-  if (argc != 2) {
-    fprintf(stderr, "usage: wav_info FILE.wav\n");
-    return 2;
-  }
-  if ((data = read_file("wav_info", argv[1], &size)) == NULL) return 1;
-  status = describe(argv[1], data, size);
-  free(data);
-  return status;
+const char example_name[] = "wav_info";
+const char example_file[] = "FILE.wav";
+
+int example_run(const char *path, const unsigned char *data, size_t size) {
+  return describe(path, data, size);
 }
