@@ -456,7 +456,9 @@ public:
       return record(TAVBIN_EOF);
     }
     const tavbin_status s = aligned_unless_refused(tavbin_bytes(get(), out, std::uint64_t{n} * sizeof(T)));
-    if (sizeof(T) > 1 && s == TAVBIN_OK && !detail::host_order_is(order_)) detail::swap_each<sizeof(T)>(out, n);
+    if constexpr (sizeof(T) > 1) {
+      if (s == TAVBIN_OK && !detail::host_order_is(order_)) detail::swap_each<sizeof(T)>(out, n);
+    }
     return s;
   }
 
@@ -1003,9 +1005,11 @@ public:
                                   : std::uint64_t{n} * sizeof(T);
     const std::uint64_t at = tavbinw_len(get());
     const tavbin_status s = tavbinw_bytes(get(), in, len);
-    if (sizeof(T) > 1 && s == TAVBIN_OK && !detail::host_order_is(order_)) {
-      // In the writer's own buffer, which it has just written (as patch_*).
-      detail::swap_each<sizeof(T)>(const_cast<std::uint8_t *>(tavbinw_data(get())) + at, n);
+    if constexpr (sizeof(T) > 1) {
+      if (s == TAVBIN_OK && !detail::host_order_is(order_)) {
+        // In the writer's own buffer, which it has just written (as patch_*).
+        detail::swap_each<sizeof(T)>(const_cast<std::uint8_t *>(tavbinw_data(get())) + at, n);
+      }
     }
     return note(s);
   }
