@@ -3,6 +3,7 @@
 // line this runner does not know fails, so nothing in the file goes unrun.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
@@ -84,6 +85,7 @@ template <class F> Outcome array_of(const std::string &kind, size_t n, F f) {
   Outcome o;
   auto run = [&](auto *buf) {
     o.status = f(buf, n);
+    if (n > 64 && o.status == TAVBIN_OK) return ADD_FAILURE() << "the runner holds at most 64 values";
     for (size_t k = 0; o.status == TAVBIN_OK && k < n; ++k) {
       std::ostringstream s;
       s.precision(17);
@@ -94,7 +96,7 @@ template <class F> Outcome array_of(const std::string &kind, size_t n, F f) {
   };
 #define KIND(name, type)                                                                                              \
   if (kind == name) {                                                                                                 \
-    std::vector<type> v(n + 1, 0);                                                                                    \
+    std::vector<type> v(std::min<size_t>(n, 64) + 1, 0); /* more than that fails before writing */                 \
     o.floats = std::is_floating_point_v<type>;                                                                        \
     run(v.data());                                                                                                    \
     return o;                                                                                                         \
@@ -158,9 +160,9 @@ struct Session {
       return Outcome{s.status, s ? Tokens{to_hex(reinterpret_cast<const uint8_t *>(s.value.data()), s.value.size())} : Tokens{}, false};
     }
     if (op == "sub") {
-      const uint64_t n = arg(1), remaining = r.remaining();
+      const uint64_t n = arg(1);
       auto part = r.sub(n);
-      if (!part) return Outcome{remaining < n ? TAVBIN_EOF : TAVBIN_OOM, {}, false};
+      if (!part) return Outcome{r.remaining() < n ? TAVBIN_EOF : TAVBIN_OOM, {}, false};
       EXPECT_EQ(part.origin(), r.tell() - n);
       const auto all = part.view(part.size());
       return Outcome{TAVBIN_OK, {to_hex(all.value.data(), all.value.size())}, false};
@@ -294,7 +296,7 @@ TEST(HppVectors, EveryCaseOfTheSharedFile) {
         if (got->status != TAVBIN_OK && cursor_was_ok) {
           EXPECT_EQ(run.c->offset(), before);
         }
-        if (got->status != TAVBIN_OK && t[0] == "lsb") {
+        if (got->status == TAVBIN_EOF && t[0] == "lsb") {
           EXPECT_GE(run.lsb->offset(), before);
         }
       }
