@@ -1,7 +1,7 @@
 // tavbin.hpp - binary-read-util for C++17 and later: owning handles, byte views,
 // reads that return their value with their status, a cursor that checks once per
-// record, signed LEB128, C strings, sub-readers, back-patching, std::error_code
-// support.
+// record, bit fields least significant bit first, bulk values, 24-bit integers,
+// signed LEB128, C strings, sub-readers, back-patching, std::error_code support.
 //
 // Copyright (c) 2026 The binary-read-util authors. MIT License, see LICENSE.
 //
@@ -17,13 +17,15 @@
 //
 //  - tavbin::reader and tavbin::writer own their handle. They are move-only; the
 //    handle is closed exactly once, by the object that holds it last. A moved-from
-//    object is empty: every call on it fails with TAVBIN_INVALID_ARG (the C rule
-//    for a NULL handle), and destroying it does nothing.
+//    object is empty: every read, append or change on it fails with
+//    TAVBIN_INVALID_ARG (the C rule for a NULL handle), its queries answer as the
+//    C ones do for NULL (0, an empty view), and destroying it does nothing.
 //  - Construction never throws: open() returns an empty object when the C open
 //    returns NULL; test it with `if (r)`.
 //  - A read returns result<T>: the value and its status. The value is T{} unless
-//    the status is TAVBIN_OK. A call that only succeeds or fails returns the
-//    tavbin_status itself.
+//    the status is TAVBIN_OK. A call that only succeeds or fails (an append, a
+//    skip, array()) returns the tavbin_status itself. sub() returns the new
+//    reader, empty on failure; see sub() for telling TAVBIN_EOF from TAVBIN_OOM.
 //  - Statuses convert to std::error_code in the category named "tavbin", whose
 //    messages are the tavbin_strerror texts.
 //  - Bytes come in as tavbin::byte_view (any contiguous range of 1-byte elements:
@@ -34,16 +36,21 @@
 //  - tavbin::cursor walks a reader and keeps its first failure, so a record is
 //    read with plain values and checked once; writer::first_error() does the same
 //    for a producer.
-//  - A few reads and writes the C interface lacks (reader::sleb128, cstring, view,
-//    sub; writer::sleb128, patch_u16/u32/u64) are built here on the C calls and on
-//    the input the reader was opened over. Each says what the handle's last status
-//    (last_error()) reports afterwards: the handle records only what the C calls
-//    it makes record.
-//  - The C interface cannot tell a handle's byte order, so reader and writer
-//    remember the one given to open() or set_endian(); sub() and patch_* use it.
-//    Changing the order with the C calls on get() is not seen by them.
+//  - What the C interface lacks, built here on the C calls and on the input the
+//    reader was opened over: tavbin::lsb_bits (bit fields least significant bit
+//    first), reader::array and writer::array (many values in one block), u24 and
+//    i24, reader::sleb128, cstring, view, sub and origin; writer::sleb128 and
+//    patch_u16/u32/u64. Each says what the handle's last status (last_error())
+//    reports afterwards: the handle records only what the C calls it makes
+//    record.
+//  - The C interface cannot tell a handle's byte order or bit position, so
+//    reader and writer remember the byte order given to open() or set_endian(),
+//    and the reader how many bits of a byte its own bits() calls took. Changes
+//    made with the C calls on get() are not seen by them.
 //
-// Nothing here throws or needs RTTI; the header compiles with -fno-exceptions.
+// Nothing here throws or needs RTTI, and the header compiles with
+// -fno-exceptions; the one allocation is std::error_code::message(), which
+// builds a std::string as every error category's message() does.
 //
 //     auto w = tavbin::writer::open(tavbin::endian::little);
 //     w.u32(0xCAFEF00Du);
@@ -59,7 +66,7 @@
 //     const std::int64_t delta = c.sleb128();
 //     const std::string_view name = c.cstring(255);
 //     if (!c) std::fprintf(stderr, "bad record at byte %llu: %s\n",
-//                          static_cast<unsigned long long>(c.offset()), c.error().message().c_str());
+//                          static_cast<unsigned long long>(r.origin() + c.offset()), c.error().message().c_str());
 
 // Below C++17 the header stops at this one line instead of a screen of errors
 // about std::string_view and inline variables. (MSVC reports the standard in
@@ -118,6 +125,7 @@ namespace detail {
 class category_impl final : public std::error_category {
 public:
   const char *name() const noexcept override { return "tavbin"; }
+  // Allocates the std::string it returns (the one allocation of this header).
   std::string message(int code) const override { return tavbin_strerror(code); }
   // Lets callers compare against the portable conditions where one means the
   // same thing; eof and range have no std::errc counterpart and stay our own.
@@ -126,7 +134,7 @@ public:
     case TAVBIN_INVALID_ARG: return std::make_error_condition(std::errc::invalid_argument);
     case TAVBIN_TOO_LARGE: return std::make_error_condition(std::errc::value_too_large);
     case TAVBIN_OOM: return std::make_error_condition(std::errc::not_enough_memory);
-    default: return std::error_condition(code, *this);
+    default: return {code, *this};
     }
   }
 };
@@ -140,15 +148,16 @@ inline const std::error_category &category() noexcept {
 }
 
 inline std::error_code make_error_code(errc e) noexcept {
-  return std::error_code(static_cast<int>(e), category());
+  return {static_cast<int>(e), category()};
 }
 // TAVBIN_OK gives an error_code that tests false, as std::error_code{} does.
-inline std::error_code make_error_code(tavbin_status s) noexcept { return std::error_code(s, category()); }
+inline std::error_code make_error_code(tavbin_status s) noexcept { return {s, category()}; }
 
 // A value read together with the status of the read.
+// A plain aggregate, meant to be taken apart: its members are its interface.
 template <class T> struct [[nodiscard]] result {
-  T value{};
-  tavbin_status status = TAVBIN_INVALID_ARG;
+  T value{};                                 // NOLINT(misc-non-private-member-variables-in-classes)
+  tavbin_status status = TAVBIN_INVALID_ARG; // NOLINT(misc-non-private-member-variables-in-classes)
 
   constexpr explicit operator bool() const noexcept { return status == TAVBIN_OK; }
   constexpr T value_or(T fallback) const noexcept { return status == TAVBIN_OK ? value : fallback; }
@@ -217,6 +226,8 @@ public:
       : data_(static_cast<const std::uint8_t *>(data)), size_(size) {}
   // Any contiguous range of 1-byte elements: string_view, vector<uint8_t>, span...
   template <class C, std::enable_if_t<detail::is_byte_range<C>::value && !std::is_same_v<C, byte_view>, int> = 0>
+  // Implicit on purpose: any byte range passes where a byte_view is asked for.
+  // cppcheck-suppress noExplicitConstructor
   byte_view(const C &range) noexcept : byte_view(range.data(), range.size()) {}
 
   constexpr const std::uint8_t *data() const noexcept { return data_; }
@@ -226,7 +237,7 @@ public:
   constexpr const std::uint8_t *end() const noexcept { return data_ + size_; }
   constexpr std::uint8_t operator[](std::size_t i) const noexcept { return data_[i]; }
   std::string_view str() const noexcept {
-    return std::string_view(reinterpret_cast<const char *>(data_), size_);
+    return {reinterpret_cast<const char *>(data_), size_};
   }
 #if defined(__cpp_lib_span)
   constexpr operator std::span<const std::uint8_t>() const noexcept { return {data_, size_}; }
@@ -318,8 +329,9 @@ inline std::uint32_t load_u24(const std::uint8_t *b, endian order) noexcept {
                               : (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[1]} << 8) | b[0];
 }
 inline void store_u24(std::uint8_t *b, std::uint32_t v, endian order) noexcept {
-  const auto hi = static_cast<std::uint8_t>(v >> 16), mid = static_cast<std::uint8_t>(v >> 8),
-             lo = static_cast<std::uint8_t>(v);
+  const auto hi = static_cast<std::uint8_t>(v >> 16);
+  const auto mid = static_cast<std::uint8_t>(v >> 8);
+  const auto lo = static_cast<std::uint8_t>(v);
   b[0] = order == endian::big ? hi : lo;
   b[1] = mid;
   b[2] = order == endian::big ? lo : hi;
@@ -488,7 +500,8 @@ public:
     out.status = tavbin_leb128(get(), &v, max_bytes);
     if (out.status != TAVBIN_OK) return out;
     const std::uint64_t n = tavbin_tell(get()) - start; // 1 to 10
-    const std::uint8_t last = data_[start + n - 1];
+    // A read succeeded, so the input has bytes and data_ is not null.
+    const std::uint8_t last = data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
     if (n == 10 && last != 0x00 && last != 0x7F) {
       (void)tavbin_seek(get(), start); // the bit position is already 0 there
       out.status = record(TAVBIN_INVALID_ARG);
@@ -621,7 +634,7 @@ private:
   // makes a call known to fail in just that way while moving nothing (the
   // cursor is aligned already). TAVBIN_EOF: a skip past the end; otherwise
   // (TAVBIN_INVALID_ARG): a LEB128 read of at most 0 bytes. Returns s.
-  tavbin_status record(tavbin_status s) noexcept {
+  tavbin_status record(tavbin_status s) noexcept { // NOLINT(readability-make-member-function-const): it records
     std::uint64_t unused = 0;
     return s == TAVBIN_EOF ? tavbin_skip(get(), UINT64_MAX) : tavbin_leb128(get(), &unused, 0);
   }
@@ -949,7 +962,7 @@ public:
   std::uint64_t size() const noexcept { return tavbinw_len(get()); }
   // Valid until the next append or the writer's end.
   byte_view bytes() const noexcept {
-    return byte_view(tavbinw_data(get()), static_cast<std::size_t>(tavbinw_len(get())));
+    return {tavbinw_data(get()), static_cast<std::size_t>(tavbinw_len(get()))};
   }
   std::string_view str() const noexcept { return bytes().str(); }
 
@@ -1023,7 +1036,7 @@ public:
     std::uint8_t buf[10];
     std::size_t n = 0;
     const std::uint64_t sign = v < 0 ? ~std::uint64_t{0} : 0;
-    std::uint64_t rest = static_cast<std::uint64_t>(v);
+    auto rest = static_cast<std::uint64_t>(v);
     for (;;) {
       const auto group = static_cast<std::uint8_t>(rest & 0x7F);
       rest = (rest >> 7) | (sign << 57); // an arithmetic shift, whatever the standard
