@@ -401,6 +401,7 @@ public:
   std::error_code last_error_code() const noexcept { return make_error_code(tavbin_last_error(get())); }
   void bit_align() noexcept {
     tavbin_bit_align(get());
+    skipped_ = bit_ != 0 && get() != nullptr;
     bit_ = 0;
   }
 
@@ -430,6 +431,7 @@ public:
     result<std::uint64_t> out;
     std::uint64_t v = 0;
     out.status = tavbin_leb128(get(), &v, max_bytes);
+    if (out.status != TAVBIN_OK) skipped_ = max_bytes != 0 && bit_ != 0 && get() != nullptr;
     if (max_bytes != 0) bit_ = 0;
     if (out.status == TAVBIN_OK) out.value = v;
     return out;
@@ -462,7 +464,7 @@ public:
   //         not 0 (not recorded).
   template <class T> tavbin_status array(T *out, std::size_t n) noexcept {
     static_assert(detail::is_array_value<T>, "array() reads fixed-width integers, float and double");
-    if (get() == nullptr || (out == nullptr && n != 0)) return TAVBIN_INVALID_ARG;
+    if (get() == nullptr || (out == nullptr && n != 0)) return refused();
     if (static_cast<std::uint64_t>(n) > UINT64_MAX / sizeof(T)) {
       bit_align();
       return record(TAVBIN_EOF);
@@ -494,6 +496,7 @@ public:
     result<std::int64_t> out;
     // Aligning first (the C read would align anyway, except for max_bytes 0)
     // makes tell() the number's first byte.
+    skipped_ = false;
     if (max_bytes != 0) bit_align();
     const std::uint64_t start = tavbin_tell(get());
     std::uint64_t v = 0;
@@ -551,7 +554,9 @@ public:
     out.status = tavbin_string_u32(get(), dst, cap, max_len, &len);
     if (out.status == TAVBIN_OK) {
       out.value = std::string_view(dst, static_cast<std::size_t>(len));
-      bit_ = 0; // a failure puts the bit position back
+      bit_ = 0;
+    } else {
+      skipped_ = false; // a failure puts the bit position back
     }
     return out;
   }
@@ -575,7 +580,10 @@ public:
   //         byte alignment, which stays applied).
   result<std::string_view> cstring(std::uint64_t max_len) noexcept {
     result<std::string_view> out;
-    if (get() == nullptr) return out;
+    if (get() == nullptr) {
+      out.status = refused();
+      return out;
+    }
     bit_align();
     const std::uint64_t pos = tavbin_tell(get());
     const std::uint64_t rem = tavbin_remaining(get());
@@ -615,7 +623,10 @@ private:
   // sub() with its status, for the cursor.
   result<reader> split(std::uint64_t n) noexcept {
     result<reader> out;
-    if (get() == nullptr) return out;
+    if (get() == nullptr) {
+      out.status = refused();
+      return out;
+    }
     bit_align();
     const std::uint64_t at = tavbin_tell(get());
     if (tavbin_remaining(get()) < n) {
@@ -641,13 +652,27 @@ private:
 
   // After a consuming byte read: the alignment has happened unless the C call
   // refused its arguments before touching the cursor (TAVBIN_INVALID_ARG).
+  // On failure, whether the call skipped the rest of a partly read byte is kept
+  // in skipped_, for the cursor, which so learns where the reader stood without
+  // asking before every read.
   tavbin_status aligned_unless_refused(tavbin_status s) noexcept {
-    if (s != TAVBIN_INVALID_ARG) bit_ = 0;
+    if (s == TAVBIN_OK) {
+      bit_ = 0;
+    } else {
+      skipped_ = s != TAVBIN_INVALID_ARG && bit_ != 0;
+      if (s != TAVBIN_INVALID_ARG) bit_ = 0;
+    }
     return s;
   }
   tavbin_status aligned_if_ok(tavbin_status s) noexcept {
     if (s == TAVBIN_OK) bit_ = 0;
+    else skipped_ = false;
     return s;
+  }
+  // A refusal before anything moved.
+  tavbin_status refused() noexcept {
+    skipped_ = false;
+    return TAVBIN_INVALID_ARG;
   }
 
   template <class T> result<T> call(tavbin_status (*fn)(tavbin_reader *, T *)) noexcept {
@@ -663,6 +688,7 @@ private:
     T v{};
     out.status = fn(get(), &v);
     if (out.status == TAVBIN_OK) out.value = v;
+    else skipped_ = false;
     return out;
   }
   template <class T>
@@ -671,6 +697,7 @@ private:
     T v{};
     out.status = fn(get(), offset, &v);
     if (out.status == TAVBIN_OK) out.value = v;
+    else skipped_ = false;
     return out;
   }
 
@@ -679,6 +706,7 @@ private:
   std::uint64_t origin_ = 0;           // for origin()
   endian order_ = endian::big;         // for sub(), u24(), array(): the C reader does not tell its byte order
   std::uint8_t bit_ = 0;               // bits taken from the byte at tell(), 0 to 7, as this object's calls left it
+  bool skipped_ = false;               // after a failed read: it skipped the rest of a partly read byte
 };
 
 // ---------------------------------------------------------------------------
@@ -790,11 +818,10 @@ private:
 // call, and every later read returns T{} (0, an empty view, an empty reader)
 // without calling the library, so the reader stays exactly where the failure
 // left it. Each read does what the reader's read of the same name does (same
-// statuses, same cursor rules, same last_error()), and costs what it does: on
-// a byte boundary a read makes no other call, as a failed read from there
-// leaves the reader where it stood; a bit read, and a read from inside a byte,
-// ask the reader's tell() first. The reader must outlive the cursor; it may
-// still be used directly, which the cursor does not see.
+// statuses, same cursor rules, same last_error()), and costs what it does: a
+// read makes no other call, except a bit read, which asks the reader's tell()
+// first. The reader must outlive the cursor; it may still be used directly,
+// which the cursor does not see.
 // Not copyable: a copy would keep a failure the original never learns of.
 //
 //     tavbin::cursor c(r);
@@ -839,7 +866,7 @@ public:
   double f64() noexcept { return take([](reader &r) { return r.f64(); }); }
   // A bit read that fails takes the bits up to the end, so this one asks tell() first.
   std::uint64_t bits(std::uint32_t count) noexcept {
-    return take([=](reader &r) { return r.bits(count); }, true);
+    return take<true>([=](reader &r) { return r.bits(count); });
   }
   std::uint64_t leb128(std::uint64_t max_bytes = 10) noexcept {
     return take([=](reader &r) { return r.leb128(max_bytes); });
@@ -891,20 +918,21 @@ public:
   reader sub(std::uint64_t n) noexcept { return take([=](reader &r) { return r.split(n); }); }
 
 private:
-  // From a byte boundary every read that fails leaves the reader where it
-  // stood, so the failure's offset is the reader's tell() afterwards, and a read
-  // that succeeds asks nothing more. Bit reads, and reads from inside a byte
-  // (whose failure may have skipped the rest of it), ask tell() first.
-  template <class Read>
-  auto take(Read read, bool bit_read = false) noexcept -> decltype(read(std::declval<reader &>()).value) {
+  // A read that fails leaves the reader where it stood, or one byte on if it
+  // skipped the rest of a partly read byte, which the reader notes; so the
+  // failure's offset is found afterwards, and a read that succeeds asks nothing
+  // more. Only a bit read, whose failure takes the bits up to the end, asks the
+  // reader's tell() first.
+  template <bool BitRead = false, class Read>
+  auto take(Read read) noexcept -> decltype(read(std::declval<reader &>()).value) {
     using T = decltype(read(std::declval<reader &>()).value);
     if (status_ != TAVBIN_OK) return T{};
-    const bool ask_first = bit_read || r_->bit_ != 0;
-    const std::uint64_t at = ask_first ? r_->tell() : 0;
+    std::uint64_t at = 0;
+    if constexpr (BitRead) at = r_->tell();
     auto got = read(*r_);
     if (got.status != TAVBIN_OK) {
       status_ = got.status;
-      offset_ = ask_first ? at : r_->tell();
+      offset_ = BitRead ? at : r_->tell() - (r_->skipped_ ? 1 : 0);
       return T{};
     }
     return std::move(got.value);
