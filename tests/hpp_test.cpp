@@ -183,6 +183,8 @@ TEST(HppReader, ViewAndStringPointWhereTheyShould) {
   const HeapBytes b({0xF0, 'a', 'b', 0, 0, 0, 2, 'h', 'i'});
   auto r = tavbin::reader::open(b);
   ASSERT_TRUE(r.bits(4));
+  EXPECT_EQ(r.peek_u8().value, 'a'); // past the partly read byte, which stays partly read
+  EXPECT_EQ(r.tell(), 0u);
   const auto v = r.view(2);
   ASSERT_TRUE(v);
   EXPECT_EQ(v.value.str(), "ab");
