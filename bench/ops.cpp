@@ -280,6 +280,7 @@ std::vector<Op> make_table() {
 
   // The library, and the build it is compared with.
   add_library_ops(t, "tavbin");
+  add_hpp_ops(t);
 #ifdef TAVBIN_BENCH_BASELINE
   add_baseline_ops(t, "baseline");
 #endif

@@ -70,6 +70,8 @@ void add_baseline_ops(std::vector<Op> &t, const char *impl);
 // The peer libraries' operations, in files of their own: each is built only
 // when its library is found.
 void add_boost_ops(std::vector<Op> &t);
+// The C++ wrapper's cursor and bulk reads (hpp_ops.cpp).
+void add_hpp_ops(std::vector<Op> &t);
 void add_protobuf_ops(std::vector<Op> &t);
 
 [[noreturn]] __attribute__((noinline, cold)) inline void fail(const char *what) {

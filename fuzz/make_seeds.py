@@ -41,6 +41,7 @@ op = reader_ops()
 U8, BITS, U16, U32, U64, F64, BYTES, SKIP, PEEK8, PEEK32, AT16, AT64, STR, LEB, NULLS, PROBE, SEEK, ENDIAN, ALIGN = (
     op[n] for n in ("U8", "BITS", "U16", "U32", "U64", "F64", "BYTES", "SKIP", "PEEK8", "PEEK32", "AT16", "AT64",
                     "STR", "LEB", "NULLS", "PROBE", "SEEK", "SET_ENDIAN", "ALIGN"))
+LSB, ARRAY = op["LSB"], op["ARRAY"]
 
 
 def from_start(k):
@@ -88,6 +89,15 @@ seed("roundtrip", "self_append", [0, 0x27, 1, 2, 3, 4, 5, 6, 7, 8, 12, 0, 1, 0, 
 seed("roundtrip", "tail_sources", [0x07, 1, 9, 1, 8, 13, 0x10, 8, 13, 0x30, 9, 13, 0xF0, 12, 13, 0x12, 1, 13, 0x23, 9])
 seed("roundtrip", "refusals", [0, 14, 1, 14, 3, 14, 7, 14, 2, 1, 9, 0x2E, 0xFF, 0xFF, 14, 0x0B])
 seed("roundtrip", "empty", [])
+# The wrapper's least-significant-bit-first reads (a count of reads, then each
+# count, 0xF0 and above to align, then whether to call done()) after a partly
+# read byte; and arrays of each type (selector, then the count through edge):
+# all that fits, and one more.
+seed("reader", "lsb_and_array",
+     [1, BITS, 3, LSB, 6, 1, 7, 0xF0, 64, 65, 9, 1, LSB, 2, 0, 13, 0, ALIGN,
+      ARRAY, 2, from_end(0), ARRAY, 4, from_end(0) | 8, ARRAY, 6, 0x03 | (1 << 3), ARRAY, 9, 0x04, ARRAY, 0, from_start(3),
+      ENDIAN, 1, ARRAY, 3, from_start(2), ARRAY, 8, from_start(1)],
+     bytes(range(0x30, 0x58)))
 
 
 def main():

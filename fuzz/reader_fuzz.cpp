@@ -1,12 +1,15 @@
 // Every reader function (and the stateless loads and stores) driven by a script
 // taken from the input, against a reference cursor kept here: after each call the
 // status, the value, the byte position, the last status and, when the script asks
-// for it, the bit position must be what the reader's rules say.
+// for it, the bit position must be what the reader's rules say. The C++ wrapper's
+// least-significant-bit-first fields and bulk values are driven the same way, on
+// a wrapper reader set where the reference stands.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "tavbin.hpp"
 
 using namespace tavbin_fuzz;
 
@@ -54,9 +57,9 @@ enum Op : uint8_t {
   AT32 = 24,
   AT64 = 25,
   STR = 26,
-  STR_TOO = 27,
+  LSB = 27,
   LEB = 28,
-  LEB_TOO = 29,
+  ARRAY = 29,
   NULLS = 30,
   PROBE = 31,
 };
@@ -280,6 +283,100 @@ struct Run {
     check_out(out, st, v);
   }
 
+  // A wrapper reader over the same bytes, standing where the reference does, its
+  // partly read byte included.
+  tavbin::reader wrapper() {
+    auto w = tavbin::reader::open(tavbin::byte_view(m.data, static_cast<size_t>(m.size)),
+                                  m.e == TAVBIN_LITTLE_ENDIAN ? tavbin::endian::little : tavbin::endian::big);
+    FUZZ_CHECK(w.seek(m.pos) == TAVBIN_OK);
+    if (m.bit != 0) FUZZ_CHECK(w.bits(m.bit).status == TAVBIN_OK);
+    return w;
+  }
+
+  // A few least-significant-bit-first reads and aligns, then done() or the end
+  // of the scope: each read all or nothing, the reader moved only at the end.
+  void lsb() {
+    auto w = wrapper();
+    const uint64_t start = m.aligned();
+    uint64_t pos = start;
+    uint32_t bit = 0;
+    {
+      tavbin::lsb_bits b(w);
+      for (int i = 1 + s.byte() % 8; i > 0; --i) {
+        const uint8_t sel = s.byte();
+        if (sel >= 0xF0) {
+          b.align();
+          if (bit != 0) bit = 0, ++pos;
+          continue;
+        }
+        const uint32_t count = sel % 66u;
+        uint64_t want = 0;
+        tavbin_status ws = TAVBIN_OK;
+        if (count == 0 || count > 64) {
+          ws = TAVBIN_INVALID_ARG;
+        } else if ((m.size - pos) * 8 - bit < count) {
+          ws = TAVBIN_EOF;
+        } else {
+          for (uint32_t k = 0; k < count; ++k) {
+            want |= static_cast<uint64_t>((m.data[pos] >> bit) & 1u) << k;
+            if (++bit == 8) bit = 0, ++pos;
+          }
+        }
+        const auto got = b.read(count);
+        FUZZ_CHECK(got.status == ws && got.value == want);
+        FUZZ_CHECK(b.offset() == pos);
+        FUZZ_CHECK(w.tell() == m.pos); // not moved yet
+      }
+      if ((s.byte() & 1) != 0) {
+        b.done();
+        FUZZ_CHECK(b.read(1).status == TAVBIN_INVALID_ARG);
+      }
+    }
+    const uint64_t end = pos + (bit != 0 ? 1 : 0);
+    FUZZ_CHECK(w.tell() == (end != start ? end : m.pos));
+  }
+
+  // n values of one type in one block: all or nothing, in the handle's order.
+  void array() {
+    auto w = wrapper();
+    const uint8_t sel = s.byte();
+    const uint64_t p = m.aligned();
+    auto run = [&](auto zero) {
+      using T = decltype(zero);
+      constexpr unsigned width = sizeof(T);
+      const uint64_t fit = (m.size - p) / width;
+      const uint64_t n64 = s.edge(fit);
+      if (n64 > SIZE_MAX) return;
+      const auto n = static_cast<size_t>(n64);
+      // Room for what can be there; a call that must fail writes outside it.
+      const size_t room = static_cast<size_t>(n64 < fit ? n64 : fit) + 1;
+      T *out = static_cast<T *>(std::malloc(room * width));
+      std::memset(out, kFill, room * width);
+      const tavbin_status st = w.array(out, n);
+      if (n64 > fit) {
+        FUZZ_CHECK(st == TAVBIN_EOF && w.last_error() == TAVBIN_EOF && w.tell() == p);
+        for (size_t i = 0; i < room; ++i) check_out(out[i], st, 0);
+      } else {
+        FUZZ_CHECK(st == TAVBIN_OK && w.tell() == p + n64 * width);
+        for (size_t i = 0; i < n; ++i) check_out(out[i], st, decode(m.data + p + i * width, width, m.e));
+        check_out(out[n], TAVBIN_EOF, 0); // untouched beyond
+      }
+      std::free(out);
+    };
+    switch (sel % 10) {
+    case 0: run(uint8_t{}); break;
+    case 1: run(int8_t{}); break;
+    case 2: run(uint16_t{}); break;
+    case 3: run(int16_t{}); break;
+    case 4: run(uint32_t{}); break;
+    case 5: run(int32_t{}); break;
+    case 6: run(uint64_t{}); break;
+    case 7: run(int64_t{}); break;
+    case 8: run(float{}); break;
+    default: run(double{}); break;
+    }
+  }
+
   void set_endian() {
     const tavbin_endian e = any_endian();
     const tavbin_status st = tavbin_set_endian(r, e);
@@ -444,8 +541,10 @@ struct Run {
     case AT16: at<uint16_t>(tavbin_u16_at); break;
     case AT32: at<uint32_t>(tavbin_u32_at); break;
     case AT64: at<uint64_t>(tavbin_u64_at); break;
-    case STR: case STR_TOO: string(); break;
-    case LEB: case LEB_TOO: leb128(); break;
+    case STR: string(); break;
+    case LEB: leb128(); break;
+    case LSB: lsb(); break;
+    case ARRAY: array(); break;
     case NULLS: refusals(); break;
     case PROBE:
       // The bit position, which no query shows, checked by taking it apart.

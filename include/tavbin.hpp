@@ -1,7 +1,7 @@
 // tavbin.hpp - binary-read-util for C++17 and later: owning handles, byte views,
 // reads that return their value with their status, a cursor that checks once per
-// record, signed LEB128, C strings, sub-readers, back-patching, std::error_code
-// support.
+// record, bit fields least significant bit first, bulk values, 24-bit integers,
+// signed LEB128, C strings, sub-readers, back-patching, std::error_code support.
 //
 // Copyright (c) 2026 The binary-read-util authors. MIT License, see LICENSE.
 //
@@ -17,13 +17,15 @@
 //
 //  - tavbin::reader and tavbin::writer own their handle. They are move-only; the
 //    handle is closed exactly once, by the object that holds it last. A moved-from
-//    object is empty: every call on it fails with TAVBIN_INVALID_ARG (the C rule
-//    for a NULL handle), and destroying it does nothing.
+//    object is empty: every read, append or change on it fails with
+//    TAVBIN_INVALID_ARG (the C rule for a NULL handle), its queries answer as the
+//    C ones do for NULL (0, an empty view), and destroying it does nothing.
 //  - Construction never throws: open() returns an empty object when the C open
 //    returns NULL; test it with `if (r)`.
 //  - A read returns result<T>: the value and its status. The value is T{} unless
-//    the status is TAVBIN_OK. A call that only succeeds or fails returns the
-//    tavbin_status itself.
+//    the status is TAVBIN_OK. A call that only succeeds or fails (an append, a
+//    skip, array()) returns the tavbin_status itself. sub() returns the new
+//    reader, empty on failure; see sub() for telling TAVBIN_EOF from TAVBIN_OOM.
 //  - Statuses convert to std::error_code in the category named "tavbin", whose
 //    messages are the tavbin_strerror texts.
 //  - Bytes come in as tavbin::byte_view (any contiguous range of 1-byte elements:
@@ -34,16 +36,21 @@
 //  - tavbin::cursor walks a reader and keeps its first failure, so a record is
 //    read with plain values and checked once; writer::first_error() does the same
 //    for a producer.
-//  - A few reads and writes the C interface lacks (reader::sleb128, cstring, view,
-//    sub; writer::sleb128, patch_u16/u32/u64) are built here on the C calls and on
-//    the input the reader was opened over. Each says what the handle's last status
-//    (last_error()) reports afterwards: the handle records only what the C calls
-//    it makes record.
-//  - The C interface cannot tell a handle's byte order, so reader and writer
-//    remember the one given to open() or set_endian(); sub() and patch_* use it.
-//    Changing the order with the C calls on get() is not seen by them.
+//  - What the C interface lacks, built here on the C calls and on the input the
+//    reader was opened over: tavbin::lsb_bits (bit fields least significant bit
+//    first), reader::array and writer::array (many values in one block), u24 and
+//    i24, reader::sleb128, cstring, view, sub and origin; writer::sleb128 and
+//    patch_u16/u32/u64. Each says what the handle's last status (last_error())
+//    reports afterwards: the handle records only what the C calls it makes
+//    record.
+//  - The C interface cannot tell a handle's byte order or bit position, so
+//    reader and writer remember the byte order given to open() or set_endian(),
+//    and the reader how many bits of a byte its own bits() calls took. Changes
+//    made with the C calls on get() are not seen by them.
 //
-// Nothing here throws or needs RTTI; the header compiles with -fno-exceptions.
+// Nothing here throws or needs RTTI, and the header compiles with
+// -fno-exceptions; the one allocation is std::error_code::message(), which
+// builds a std::string as every error category's message() does.
 //
 //     auto w = tavbin::writer::open(tavbin::endian::little);
 //     w.u32(0xCAFEF00Du);
@@ -59,7 +66,7 @@
 //     const std::int64_t delta = c.sleb128();
 //     const std::string_view name = c.cstring(255);
 //     if (!c) std::fprintf(stderr, "bad record at byte %llu: %s\n",
-//                          static_cast<unsigned long long>(c.offset()), c.error().message().c_str());
+//                          static_cast<unsigned long long>(r.origin() + c.offset()), c.error().message().c_str());
 
 // Below C++17 the header stops at this one line instead of a screen of errors
 // about std::string_view and inline variables. (MSVC reports the standard in
@@ -71,6 +78,7 @@
 
 #include "tavbin.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -88,6 +96,12 @@
 #endif
 #if defined(__cpp_lib_span)
 #include <span>
+#endif
+// SSE2, which every x86-64 processor has, turns the byte order of array()'s
+// values 16 bytes at a time.
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define TAVBIN_HPP_SSE2 1
 #endif
 
 namespace tavbin {
@@ -117,6 +131,7 @@ namespace detail {
 class category_impl final : public std::error_category {
 public:
   const char *name() const noexcept override { return "tavbin"; }
+  // Allocates the std::string it returns (the one allocation of this header).
   std::string message(int code) const override { return tavbin_strerror(code); }
   // Lets callers compare against the portable conditions where one means the
   // same thing; eof and range have no std::errc counterpart and stay our own.
@@ -125,7 +140,7 @@ public:
     case TAVBIN_INVALID_ARG: return std::make_error_condition(std::errc::invalid_argument);
     case TAVBIN_TOO_LARGE: return std::make_error_condition(std::errc::value_too_large);
     case TAVBIN_OOM: return std::make_error_condition(std::errc::not_enough_memory);
-    default: return std::error_condition(code, *this);
+    default: return {code, *this};
     }
   }
 };
@@ -139,15 +154,16 @@ inline const std::error_category &category() noexcept {
 }
 
 inline std::error_code make_error_code(errc e) noexcept {
-  return std::error_code(static_cast<int>(e), category());
+  return {static_cast<int>(e), category()};
 }
 // TAVBIN_OK gives an error_code that tests false, as std::error_code{} does.
-inline std::error_code make_error_code(tavbin_status s) noexcept { return std::error_code(s, category()); }
+inline std::error_code make_error_code(tavbin_status s) noexcept { return {s, category()}; }
 
 // A value read together with the status of the read.
+// A plain aggregate, meant to be taken apart: its members are its interface.
 template <class T> struct [[nodiscard]] result {
-  T value{};
-  tavbin_status status = TAVBIN_INVALID_ARG;
+  T value{};                                 // NOLINT(misc-non-private-member-variables-in-classes)
+  tavbin_status status = TAVBIN_INVALID_ARG; // NOLINT(misc-non-private-member-variables-in-classes)
 
   constexpr explicit operator bool() const noexcept { return status == TAVBIN_OK; }
   constexpr T value_or(T fallback) const noexcept { return status == TAVBIN_OK ? value : fallback; }
@@ -216,6 +232,8 @@ public:
       : data_(static_cast<const std::uint8_t *>(data)), size_(size) {}
   // Any contiguous range of 1-byte elements: string_view, vector<uint8_t>, span...
   template <class C, std::enable_if_t<detail::is_byte_range<C>::value && !std::is_same_v<C, byte_view>, int> = 0>
+  // Implicit on purpose: any byte range passes where a byte_view is asked for.
+  // cppcheck-suppress noExplicitConstructor
   byte_view(const C &range) noexcept : byte_view(range.data(), range.size()) {}
 
   constexpr const std::uint8_t *data() const noexcept { return data_; }
@@ -225,7 +243,7 @@ public:
   constexpr const std::uint8_t *end() const noexcept { return data_ + size_; }
   constexpr std::uint8_t operator[](std::size_t i) const noexcept { return data_[i]; }
   std::string_view str() const noexcept {
-    return std::string_view(reinterpret_cast<const char *>(data_), size_);
+    return {reinterpret_cast<const char *>(data_), size_};
   }
 #if defined(__cpp_lib_span)
   constexpr operator std::span<const std::uint8_t>() const noexcept { return {data_, size_}; }
@@ -240,6 +258,108 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Handles, byte order, records
+// ---------------------------------------------------------------------------
+
+namespace detail {
+// The one owner of a C handle, for reader and writer alike: move-only, and the
+// handle is closed exactly once, by the owner that holds it last.
+template <class Handle, void (*Close)(Handle *)> class owner {
+public:
+  owner() noexcept = default;
+  explicit owner(Handle *h) noexcept : h_(h) {}
+  ~owner() { Close(h_); }
+  owner(const owner &) = delete;
+  owner &operator=(const owner &) = delete;
+  owner(owner &&other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+  owner &operator=(owner &&other) noexcept {
+    if (this != &other) {
+      Close(h_);
+      h_ = std::exchange(other.h_, nullptr);
+    }
+    return *this;
+  }
+  Handle *get() const noexcept { return h_; }
+  Handle *release() noexcept { return std::exchange(h_, nullptr); }
+
+private:
+  Handle *h_ = nullptr;
+};
+
+// The unsigned type of a value's width, for moving its bytes.
+template <std::size_t N> struct bits_of;
+template <> struct bits_of<1> { using type = std::uint8_t; };
+template <> struct bits_of<2> { using type = std::uint16_t; };
+template <> struct bits_of<4> { using type = std::uint32_t; };
+template <> struct bits_of<8> { using type = std::uint64_t; };
+
+// The types array() reads and writes: fixed-width integers and IEEE floats.
+template <class T>
+inline constexpr bool is_array_value =
+    (std::is_integral_v<T> && !std::is_same_v<T, bool> && (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 ||
+                                                          sizeof(T) == 8)) ||
+    (std::is_same_v<T, float> && sizeof(float) == 4) || (std::is_same_v<T, double> && sizeof(double) == 8);
+
+constexpr std::uint16_t byte_swap(std::uint16_t v) noexcept { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
+constexpr std::uint32_t byte_swap(std::uint32_t v) noexcept {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+constexpr std::uint64_t byte_swap(std::uint64_t v) noexcept {
+  return (std::uint64_t{byte_swap(static_cast<std::uint32_t>(v))} << 32) | byte_swap(static_cast<std::uint32_t>(v >> 32));
+}
+
+// Whether values in memory already have the given byte order; asked of the
+// host's own bytes, so no platform is assumed. Compilers fold it to a constant.
+inline bool host_order_is(endian order) noexcept {
+  const std::uint16_t one = 1;
+  std::uint8_t first = 0;
+  std::memcpy(&first, &one, 1);
+  return (first == 1) == (order == endian::little);
+}
+
+// Turns n values of width W at p, in memory, from one byte order to the other:
+// 16 bytes at a time where SSE2 is sure to be there (every x86-64), each value
+// on its own after that and elsewhere. p need not be aligned for the values.
+template <std::size_t W> void swap_each(void *p, std::size_t n) noexcept {
+  auto *b = static_cast<unsigned char *>(p);
+  std::size_t i = 0;
+#if defined(TAVBIN_HPP_SSE2)
+  for (; n - i >= 16 / W; i += 16 / W, b += 16) {
+    __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b));
+    x = _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8)); // the bytes of each 16-bit lane
+    if constexpr (W == 4) x = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xB1), 0xB1); // lanes 1 0 3 2
+    if constexpr (W == 8) x = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0x1B), 0x1B); // lanes 3 2 1 0
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(b), x);
+  }
+#endif
+  using U = typename bits_of<W>::type;
+  for (; i < n; ++i, b += W) {
+    U v;
+    std::memcpy(&v, b, W);
+    v = byte_swap(v);
+    std::memcpy(b, &v, W);
+  }
+}
+
+// A 24-bit value's three bytes, first byte first, in the given order.
+inline std::uint32_t load_u24(const std::uint8_t *b, endian order) noexcept {
+  return order == endian::big ? (std::uint32_t{b[0]} << 16) | (std::uint32_t{b[1]} << 8) | b[2]
+                              : (std::uint32_t{b[2]} << 16) | (std::uint32_t{b[1]} << 8) | b[0];
+}
+inline void store_u24(std::uint8_t *b, std::uint32_t v, endian order) noexcept {
+  const auto hi = static_cast<std::uint8_t>(v >> 16);
+  const auto mid = static_cast<std::uint8_t>(v >> 8);
+  const auto lo = static_cast<std::uint8_t>(v);
+  b[0] = order == endian::big ? hi : lo;
+  b[1] = mid;
+  b[2] = order == endian::big ? lo : hi;
+}
+constexpr std::int32_t sign_extend_24(std::uint32_t v) noexcept {
+  return static_cast<std::int32_t>(v & 0x7FFFFFu) - static_cast<std::int32_t>(v & 0x800000u);
+}
+} // namespace detail
+
+// ---------------------------------------------------------------------------
 // Reader
 // ---------------------------------------------------------------------------
 
@@ -248,26 +368,12 @@ private:
 class reader {
 public:
   reader() noexcept = default;
-  ~reader() { tavbin_close(r_); }
-  reader(const reader &) = delete;
-  reader &operator=(const reader &) = delete;
-  reader(reader &&other) noexcept
-      : r_(std::exchange(other.r_, nullptr)), data_(std::exchange(other.data_, nullptr)), order_(other.order_) {}
-  reader &operator=(reader &&other) noexcept {
-    if (this != &other) {
-      tavbin_close(r_);
-      r_ = std::exchange(other.r_, nullptr);
-      data_ = std::exchange(other.data_, nullptr);
-      order_ = other.order_;
-    }
-    return *this;
-  }
 
   // An empty reader if the C open refuses (bad byte order, out of memory).
   static reader open(byte_view data, endian order = endian::big) noexcept {
     reader r;
-    r.r_ = tavbin_open(data.data(), data.size(), static_cast<tavbin_endian>(order));
-    if (r.r_ != nullptr) {
+    r.h_ = handle(tavbin_open(data.data(), data.size(), static_cast<tavbin_endian>(order)));
+    if (r.h_.get() != nullptr) {
       r.data_ = data.data();
       r.order_ = order;
     }
@@ -282,29 +388,40 @@ public:
                                       int> = 0>
   static reader open(C &&temporary, endian order = endian::big) = delete;
 
-  explicit operator bool() const noexcept { return r_ != nullptr; }
+  explicit operator bool() const noexcept { return h_.get() != nullptr; }
   // The C handle, still owned by this reader. Reads made through it move the same
-  // cursor; a tavbin_set_endian made through it is not seen by sub(), which keeps
-  // the byte order given to open() or set_endian() here.
-  tavbin_reader *get() const noexcept { return r_; }
+  // cursor, but what they do is not seen here: a tavbin_set_endian is not seen by
+  // sub(), u24() and array(), which keep the byte order given to open() or
+  // set_endian() here, and a tavbin_bits is not seen by lsb_bits and cursor, which
+  // keep count of a partly read byte from this reader's own calls.
+  tavbin_reader *get() const noexcept { return h_.get(); }
   // Gives up ownership: the caller must tavbin_close the handle.
   [[nodiscard]] tavbin_reader *release() noexcept {
     data_ = nullptr;
-    return std::exchange(r_, nullptr);
+    return h_.release();
   }
 
   tavbin_status set_endian(endian order) noexcept {
-    const tavbin_status s = tavbin_set_endian(r_, static_cast<tavbin_endian>(order));
+    const tavbin_status s = tavbin_set_endian(get(), static_cast<tavbin_endian>(order));
     if (s == TAVBIN_OK) order_ = order;
     return s;
   }
-  tavbin_status seek(std::uint64_t offset) noexcept { return tavbin_seek(r_, offset); }
-  std::uint64_t tell() const noexcept { return tavbin_tell(r_); }
-  std::uint64_t remaining() const noexcept { return tavbin_remaining(r_); }
-  std::uint64_t size() const noexcept { return tavbin_size(r_); }
-  tavbin_status last_error() const noexcept { return tavbin_last_error(r_); }
-  std::error_code last_error_code() const noexcept { return make_error_code(tavbin_last_error(r_)); }
-  void bit_align() noexcept { tavbin_bit_align(r_); }
+  tavbin_status seek(std::uint64_t offset) noexcept { return aligned_if_ok(tavbin_seek(get(), offset)); }
+  std::uint64_t tell() const noexcept { return tavbin_tell(get()); }
+  std::uint64_t remaining() const noexcept { return tavbin_remaining(get()); }
+  std::uint64_t size() const noexcept { return tavbin_size(get()); }
+  // Where this reader's first byte lies in the input of the reader it was cut
+  // from by sub(), counted from that reader's own origin: offsets in the
+  // outermost input, the file a parser reports on. 0 for a reader opened on
+  // its own, and for an empty reader.
+  std::uint64_t origin() const noexcept { return get() != nullptr ? origin_ : 0; }
+  tavbin_status last_error() const noexcept { return tavbin_last_error(get()); }
+  std::error_code last_error_code() const noexcept { return make_error_code(tavbin_last_error(get())); }
+  void bit_align() noexcept {
+    tavbin_bit_align(get());
+    skipped_ = bit_ != 0 && get() != nullptr;
+    bit_ = 0;
+  }
 
   result<std::uint8_t> u8() noexcept { return call(tavbin_u8); }
   result<std::int8_t> i8() noexcept { return call(tavbin_i8); }
@@ -319,16 +436,62 @@ public:
   result<std::uint64_t> bits(std::uint32_t count) noexcept {
     result<std::uint64_t> out;
     std::uint64_t v = 0;
-    out.status = tavbin_bits(r_, count, &v);
-    if (out.status == TAVBIN_OK) out.value = v;
+    out.status = tavbin_bits(get(), count, &v);
+    if (out.status == TAVBIN_OK) {
+      out.value = v;
+      bit_ = static_cast<std::uint8_t>((bit_ + count) % 8);
+    } else if (out.status == TAVBIN_EOF) {
+      bit_ = 0; // every bit up to the end was taken
+    }
     return out;
   }
   result<std::uint64_t> leb128(std::uint64_t max_bytes = 10) noexcept {
     result<std::uint64_t> out;
     std::uint64_t v = 0;
-    out.status = tavbin_leb128(r_, &v, max_bytes);
+    out.status = tavbin_leb128(get(), &v, max_bytes);
+    if (out.status != TAVBIN_OK) skipped_ = max_bytes != 0 && bit_ != 0 && get() != nullptr;
+    if (max_bytes != 0) bit_ = 0;
     if (out.status == TAVBIN_OK) out.value = v;
     return out;
+  }
+
+  // A 24-bit integer in the reader's byte order (TLS lengths, FLV, 24-bit PCM),
+  // read as one 3-byte block: its statuses, cursor rules and what the handle
+  // records are tavbin_bytes'.
+  result<std::uint32_t> u24() noexcept {
+    result<std::uint32_t> out;
+    std::uint8_t b[3];
+    out.status = aligned_unless_refused(tavbin_bytes(get(), b, 3));
+    if (out.status == TAVBIN_OK) out.value = detail::load_u24(b, order_);
+    return out;
+  }
+  // The same, sign-extended from bit 23.
+  result<std::int32_t> i24() noexcept {
+    const auto u = u24();
+    return {detail::sign_extend_24(u.value), u.status};
+  }
+
+  // Read n values of T (a fixed-width integer of 8 to 64 bits, float or double)
+  // in the reader's byte order into out, as one block read: all or nothing. The
+  // byte alignment applies.
+  // Returns TAVBIN_OK, the cursor past the n values (recorded).
+  //         TAVBIN_EOF if fewer than n values remain, or n times the width
+  //         does not fit in 64 bits: out untouched, the cursor unmoved
+  //         (recorded).
+  //         TAVBIN_INVALID_ARG if the reader is empty, or out is null and n is
+  //         not 0 (not recorded).
+  template <class T> tavbin_status array(T *out, std::size_t n) noexcept {
+    static_assert(detail::is_array_value<T>, "array() reads fixed-width integers, float and double");
+    if (get() == nullptr || (out == nullptr && n != 0)) return refused();
+    if (static_cast<std::uint64_t>(n) > UINT64_MAX / sizeof(T)) {
+      bit_align();
+      return record(TAVBIN_EOF);
+    }
+    const tavbin_status s = aligned_unless_refused(tavbin_bytes(get(), out, std::uint64_t{n} * sizeof(T)));
+    if constexpr (sizeof(T) > 1) {
+      if (s == TAVBIN_OK && !detail::host_order_is(order_)) detail::swap_each<sizeof(T)>(out, n);
+    }
+    return s;
   }
 
   // Read a signed LEB128 number, as DWARF and WebAssembly write them: 7-bit
@@ -351,19 +514,18 @@ public:
     result<std::int64_t> out;
     // Aligning first (the C read would align anyway, except for max_bytes 0)
     // makes tell() the number's first byte.
-    if (max_bytes != 0) tavbin_bit_align(r_);
-    const std::uint64_t start = tavbin_tell(r_);
+    skipped_ = false;
+    if (max_bytes != 0) bit_align();
+    const std::uint64_t start = tavbin_tell(get());
     std::uint64_t v = 0;
-    out.status = tavbin_leb128(r_, &v, max_bytes);
+    out.status = tavbin_leb128(get(), &v, max_bytes);
     if (out.status != TAVBIN_OK) return out;
-    const std::uint64_t n = tavbin_tell(r_) - start; // 1 to 10
-    const std::uint8_t last = data_[start + n - 1];
+    const std::uint64_t n = tavbin_tell(get()) - start; // 1 to 10
+    // A read succeeded, so the input has bytes and data_ is not null.
+    const std::uint8_t last = data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
     if (n == 10 && last != 0x00 && last != 0x7F) {
-      // Back to where the number began (the bit position is already 0 there);
-      // a zero-byte read records the refusal without moving anything.
-      (void)tavbin_seek(r_, start);
-      (void)tavbin_leb128(r_, &v, 0);
-      out.status = TAVBIN_INVALID_ARG;
+      (void)tavbin_seek(get(), start); // the bit position is already 0 there
+      out.status = record(TAVBIN_INVALID_ARG);
       return out;
     }
     if (n < 10 && (last & 0x40) != 0) v |= ~std::uint64_t{0} << (7 * n);
@@ -371,30 +533,34 @@ public:
     return out;
   }
 
-  result<std::uint8_t> peek_u8() noexcept { return call(tavbin_peek_u8); }
-  result<std::uint16_t> peek_u16() noexcept { return call(tavbin_peek_u16); }
-  result<std::uint32_t> peek_u32() noexcept { return call(tavbin_peek_u32); }
-  result<std::uint64_t> peek_u64() noexcept { return call(tavbin_peek_u64); }
+  result<std::uint8_t> peek_u8() noexcept { return call_at(tavbin_peek_u8); }
+  result<std::uint16_t> peek_u16() noexcept { return call_at(tavbin_peek_u16); }
+  result<std::uint32_t> peek_u32() noexcept { return call_at(tavbin_peek_u32); }
+  result<std::uint64_t> peek_u64() noexcept { return call_at(tavbin_peek_u64); }
 
   result<std::uint8_t> u8_at(std::uint64_t offset) noexcept { return call_at(tavbin_u8_at, offset); }
   result<std::uint16_t> u16_at(std::uint64_t offset) noexcept { return call_at(tavbin_u16_at, offset); }
   result<std::uint32_t> u32_at(std::uint64_t offset) noexcept { return call_at(tavbin_u32_at, offset); }
   result<std::uint64_t> u64_at(std::uint64_t offset) noexcept { return call_at(tavbin_u64_at, offset); }
 
-  tavbin_status bytes(void *dst, std::uint64_t n) noexcept { return tavbin_bytes(r_, dst, n); }
-  tavbin_status ascii(char *dst, std::uint64_t n) noexcept { return tavbin_ascii(r_, dst, n); }
-  tavbin_status skip(std::uint64_t n) noexcept { return tavbin_skip(r_, n); }
+  tavbin_status bytes(void *dst, std::uint64_t n) noexcept {
+    return aligned_unless_refused(tavbin_bytes(get(), dst, n));
+  }
+  tavbin_status ascii(char *dst, std::uint64_t n) noexcept {
+    return aligned_unless_refused(tavbin_ascii(get(), dst, n));
+  }
+  tavbin_status skip(std::uint64_t n) noexcept { return aligned_unless_refused(tavbin_skip(get(), n)); }
 #if defined(__cpp_lib_span)
-  tavbin_status bytes(std::span<std::uint8_t> dst) noexcept { return tavbin_bytes(r_, dst.data(), dst.size()); }
-  tavbin_status bytes(std::span<std::byte> dst) noexcept { return tavbin_bytes(r_, dst.data(), dst.size()); }
+  tavbin_status bytes(std::span<std::uint8_t> dst) noexcept { return bytes(dst.data(), dst.size()); }
+  tavbin_status bytes(std::span<std::byte> dst) noexcept { return bytes(dst.data(), dst.size()); }
 #endif
 
   // The next n bytes of the input itself, without copying: a skip that tells
   // what it skipped. The view lives as long as the input bytes.
   result<byte_view> view(std::uint64_t n) noexcept {
     result<byte_view> out;
-    out.status = tavbin_skip(r_, n);
-    if (out.status == TAVBIN_OK) out.value = byte_view(data_ + (tavbin_tell(r_) - n), static_cast<std::size_t>(n));
+    out.status = skip(n);
+    if (out.status == TAVBIN_OK) out.value = byte_view(data_ + (tavbin_tell(get()) - n), static_cast<std::size_t>(n));
     return out;
   }
 
@@ -403,8 +569,13 @@ public:
   result<std::string_view> string_u32(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
     result<std::string_view> out;
     std::uint64_t len = 0;
-    out.status = tavbin_string_u32(r_, dst, cap, max_len, &len);
-    if (out.status == TAVBIN_OK) out.value = std::string_view(dst, static_cast<std::size_t>(len));
+    out.status = tavbin_string_u32(get(), dst, cap, max_len, &len);
+    if (out.status == TAVBIN_OK) {
+      out.value = std::string_view(dst, static_cast<std::size_t>(len));
+      bit_ = 0;
+    } else {
+      skipped_ = false; // a failure puts the bit position back
+    }
     return out;
   }
   template <std::size_t N> result<std::string_view> string_u32(char (&dst)[N]) noexcept {
@@ -427,77 +598,232 @@ public:
   //         byte alignment, which stays applied).
   result<std::string_view> cstring(std::uint64_t max_len) noexcept {
     result<std::string_view> out;
-    if (r_ == nullptr) return out;
-    tavbin_bit_align(r_);
-    const std::uint64_t pos = tavbin_tell(r_);
-    const std::uint64_t rem = tavbin_remaining(r_);
+    if (get() == nullptr) {
+      out.status = refused();
+      return out;
+    }
+    bit_align();
+    const std::uint64_t pos = tavbin_tell(get());
+    const std::uint64_t rem = tavbin_remaining(get());
     const std::uint64_t window = max_len < rem ? max_len + 1 : rem;
     const std::uint8_t *first = data_ + pos;
     const void *nul = window == 0 ? nullptr : std::memchr(first, 0, static_cast<std::size_t>(window));
     if (nul == nullptr) {
-      if (max_len < rem) {
-        out.status = TAVBIN_TOO_LARGE;
-      } else {
-        out.status = tavbin_skip(r_, rem + 1); // records TAVBIN_EOF, moves nothing
-      }
+      out.status = max_len < rem ? TAVBIN_TOO_LARGE : record(TAVBIN_EOF);
       return out;
     }
     const auto len = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - first);
-    out.status = tavbin_skip(r_, len + 1);
+    out.status = tavbin_skip(get(), len + 1);
     out.value = std::string_view(reinterpret_cast<const char *>(first), len);
     return out;
   }
 
   // A new reader over the next n bytes of this one's input, in the same byte
-  // order, its cursor at 0: a record or section confined to its own length, so a
-  // bad length inside it cannot reach beyond it. This reader moves past the n
-  // bytes. The new reader views the same input, which must outlive both. The
-  // byte alignment applies.
+  // order, its cursor at 0 and its origin() where those bytes lie: a record or
+  // section confined to its own length, so a bad length inside it cannot reach
+  // beyond it. This reader moves past the n bytes. The new reader views the same
+  // input, which must outlive both. The byte alignment applies.
   //   n: any count; 0 gives an empty input (a reader that tests true).
   // Returns the new reader; this one advanced by n and TAVBIN_OK recorded.
-  //         An empty reader (tests false) if fewer than n bytes remain: this one
-  //         records TAVBIN_EOF and moves nothing (after the byte alignment).
-  //         An empty reader if this one is empty (nothing recorded), or if memory
-  //         runs out (this one unmoved; nothing recorded).
+  //         An empty reader (tests false) on failure, this one unmoved (after
+  //         the byte alignment): if fewer than n bytes remain (TAVBIN_EOF,
+  //         recorded), if memory runs out (nothing recorded), or if this one
+  //         is empty. To tell them apart, compare remaining() with n, or cut
+  //         through a cursor, whose status() names the failure (TAVBIN_OOM for
+  //         memory).
   reader sub(std::uint64_t n) noexcept { return split(n).value; }
 
 private:
   friend class cursor;
+  friend class lsb_bits;
+  using handle = detail::owner<tavbin_reader, tavbin_close>;
 
   // sub() with its status, for the cursor.
   result<reader> split(std::uint64_t n) noexcept {
     result<reader> out;
-    if (r_ == nullptr) return out;
-    tavbin_bit_align(r_);
-    if (tavbin_remaining(r_) < n) {
-      out.status = tavbin_skip(r_, n); // records TAVBIN_EOF, moves nothing
+    if (get() == nullptr) {
+      out.status = refused();
+      return out;
+    }
+    bit_align();
+    const std::uint64_t at = tavbin_tell(get());
+    if (tavbin_remaining(get()) < n) {
+      out.status = record(TAVBIN_EOF);
       return out;
     }
     // Opened before this one moves, so that running out of memory moves nothing.
-    out.value = open(byte_view(data_ + tavbin_tell(r_), static_cast<std::size_t>(n)), order_);
-    out.status = out.value ? tavbin_skip(r_, n) : TAVBIN_OOM;
+    out.value = open(byte_view(data_ + at, static_cast<std::size_t>(n)), order_);
+    out.value.origin_ = origin_ + at;
+    out.status = out.value ? tavbin_skip(get(), n) : TAVBIN_OOM;
     return out;
+  }
+
+  // Records s in the handle, for a refusal this header makes itself: the C
+  // reader records a status only as the outcome of one of its calls, so this
+  // makes a call known to fail in just that way while moving nothing (the
+  // cursor is aligned already). TAVBIN_EOF: a skip past the end; otherwise
+  // (TAVBIN_INVALID_ARG): a LEB128 read of at most 0 bytes. Returns s.
+  tavbin_status record(tavbin_status s) noexcept { // NOLINT(readability-make-member-function-const): it records
+    std::uint64_t unused = 0;
+    return s == TAVBIN_EOF ? tavbin_skip(get(), UINT64_MAX) : tavbin_leb128(get(), &unused, 0);
+  }
+
+  // After a consuming byte read: the alignment has happened unless the C call
+  // refused its arguments before touching the cursor (TAVBIN_INVALID_ARG).
+  // On failure, whether the call skipped the rest of a partly read byte is kept
+  // in skipped_, for the cursor, which so learns where the reader stood without
+  // asking before every read.
+  tavbin_status aligned_unless_refused(tavbin_status s) noexcept {
+    if (s == TAVBIN_OK) {
+      bit_ = 0;
+    } else {
+      skipped_ = s != TAVBIN_INVALID_ARG && bit_ != 0;
+      if (s != TAVBIN_INVALID_ARG) bit_ = 0;
+    }
+    return s;
+  }
+  tavbin_status aligned_if_ok(tavbin_status s) noexcept {
+    if (s == TAVBIN_OK) bit_ = 0;
+    else skipped_ = false;
+    return s;
+  }
+  // A refusal before anything moved.
+  tavbin_status refused() noexcept {
+    skipped_ = false;
+    return TAVBIN_INVALID_ARG;
   }
 
   template <class T> result<T> call(tavbin_status (*fn)(tavbin_reader *, T *)) noexcept {
     result<T> out;
     T v{};
-    out.status = fn(r_, &v);
+    out.status = aligned_unless_refused(fn(get(), &v));
     if (out.status == TAVBIN_OK) out.value = v;
+    return out;
+  }
+  // Reads that leave the cursor as it was: peeks and absolute reads.
+  template <class T> result<T> call_at(tavbin_status (*fn)(tavbin_reader *, T *)) noexcept {
+    result<T> out;
+    T v{};
+    out.status = fn(get(), &v);
+    if (out.status == TAVBIN_OK) out.value = v;
+    else skipped_ = false;
     return out;
   }
   template <class T>
   result<T> call_at(tavbin_status (*fn)(tavbin_reader *, std::uint64_t, T *), std::uint64_t offset) noexcept {
     result<T> out;
     T v{};
-    out.status = fn(r_, offset, &v);
+    out.status = fn(get(), offset, &v);
     if (out.status == TAVBIN_OK) out.value = v;
+    else skipped_ = false;
     return out;
   }
 
-  tavbin_reader *r_ = nullptr;
-  const std::uint8_t *data_ = nullptr; // for view(), cstring(), sub(), sleb128(): the C reader does not hand its bytes out
-  endian order_ = endian::big;         // for sub(): the C reader does not tell its byte order
+  handle h_;
+  const std::uint8_t *data_ = nullptr; // the input: the C reader does not hand its bytes out
+  std::uint64_t origin_ = 0;           // for origin()
+  endian order_ = endian::big;         // for sub(), u24(), array(): the C reader does not tell its byte order
+  std::uint8_t bit_ = 0;               // bits taken from the byte at tell(), 0 to 7, as this object's calls left it
+  bool skipped_ = false;               // after a failed read: it skipped the rest of a partly read byte
+};
+
+// ---------------------------------------------------------------------------
+// Bit fields taken least significant bit first
+// ---------------------------------------------------------------------------
+
+// Bit fields as DEFLATE, GIF's LZW and many sensor formats pack them: each byte
+// is used from its least significant bit up, and the first bit taken is bit 0
+// of the value. Starts at the reader's cursor, past a partly read
+// most-significant-first byte (as every byte read is), and reads the input
+// itself, inline: the reader does not move until done(), which moves it once,
+// past every byte a bit was taken from. Meanwhile the reader must not be used.
+// Not copyable or movable: it stands for the reader's cursor.
+//
+//     tavbin::lsb_bits b(r);
+//     const auto final_block = b.read(1);
+//     const auto type = b.read(2);
+//     b.done(); // or at the end of the scope
+class lsb_bits {
+public:
+  explicit lsb_bits(reader &r) noexcept : r_(r.get() != nullptr ? &r : nullptr) {
+    if (r_ == nullptr) return;
+    const std::uint64_t at = r.tell();
+    const std::uint64_t rem = r.remaining();
+    const bool partial = r.bit_ != 0 && rem != 0;
+    start_ = at + (partial ? 1 : 0);
+    next_ = r.data_ + start_;
+    left_ = rem - (partial ? 1 : 0);
+  }
+  ~lsb_bits() { done(); }
+  lsb_bits(const lsb_bits &) = delete;
+  lsb_bits &operator=(const lsb_bits &) = delete;
+
+  // count bits, 1 to 64, the first taken being bit 0 of the value.
+  // Returns the bits with TAVBIN_OK.
+  //         TAVBIN_INVALID_ARG if count is 0 or above 64, after done(), or if
+  //         the reader is empty.
+  //         TAVBIN_EOF if fewer than count bits remain.
+  //         On failure nothing is taken. Nothing is recorded in the reader.
+  result<std::uint64_t> read(std::uint32_t count) noexcept {
+    result<std::uint64_t> out;
+    if (r_ == nullptr || count == 0 || count > 64) return out;
+    // Bits left: those of the current byte, then whole bytes.
+    if (left_ < 9 && left_ * 8 - bit_ < count) {
+      out.status = TAVBIN_EOF;
+      return out;
+    }
+    std::uint64_t v = 0;
+    std::uint32_t got = 0;
+    while (got < count) {
+      const std::uint32_t take = std::min<std::uint32_t>(8 - bit_, count - got);
+      const std::uint64_t part = (std::uint64_t{*next_} >> bit_) & ((std::uint64_t{1} << take) - 1);
+      v |= part << got;
+      got += take;
+      bit_ += take;
+      if (bit_ == 8) {
+        bit_ = 0;
+        ++next_;
+        --left_;
+      }
+    }
+    out.value = v;
+    out.status = TAVBIN_OK;
+    return out;
+  }
+
+  // Drops the rest of a partly read byte; the next bit is the next byte's bit 0.
+  void align() noexcept {
+    if (bit_ != 0) {
+      bit_ = 0;
+      ++next_;
+      --left_;
+    }
+  }
+
+  // The offset, in the reader's input, of the byte the next bit comes from:
+  // where a failed read stood. 0 if the reader is empty.
+  std::uint64_t offset() const noexcept { return r_ == nullptr ? 0 : start_ + taken_bytes(); }
+
+  // Moves the reader past every byte a bit was taken from (tavbin_seek, which
+  // records TAVBIN_OK); if none was, the reader stays as it was. Later reads
+  // return TAVBIN_INVALID_ARG; a second done() does nothing.
+  void done() noexcept {
+    if (r_ == nullptr) return;
+    const std::uint64_t used = taken_bytes() + (bit_ != 0 ? 1 : 0);
+    if (used != 0) (void)r_->seek(start_ + used);
+    r_ = nullptr;
+  }
+
+private:
+  std::uint64_t taken_bytes() const noexcept {
+    return static_cast<std::uint64_t>(next_ - (r_->data_ + start_));
+  }
+
+  reader *r_;
+  const std::uint8_t *next_ = nullptr; // the byte the next bit comes from
+  std::uint64_t start_ = 0;            // its offset when reading began
+  std::uint64_t left_ = 0;             // bytes from next_ to the end of the input
+  std::uint32_t bit_ = 0;              // bits of *next_ already taken, 0 to 7
 };
 
 // ---------------------------------------------------------------------------
@@ -510,15 +836,17 @@ private:
 // call, and every later read returns T{} (0, an empty view, an empty reader)
 // without calling the library, so the reader stays exactly where the failure
 // left it. Each read does what the reader's read of the same name does (same
-// statuses, same cursor rules, same last_error()). The reader must outlive the
-// cursor; it may still be used directly, which the cursor does not see.
+// statuses, same cursor rules, same last_error()), and costs what it does: a
+// read makes no other call, except a bit read, which asks the reader's tell()
+// first. The reader must outlive the cursor; it may still be used directly,
+// which the cursor does not see.
 // Not copyable: a copy would keep a failure the original never learns of.
 //
 //     tavbin::cursor c(r);
 //     const auto id = c.u8();
 //     const auto size = c.leb128(5);
 //     auto body = c.sub(size);
-//     if (!c) return fail(c.status(), c.offset());
+//     if (!c) return fail(c.status(), body.origin() + c.offset());
 class cursor {
 public:
   explicit cursor(reader &r) noexcept : r_(&r) {}
@@ -533,23 +861,40 @@ public:
   // The reader's tell() just before the first failed read; while none has
   // failed, the reader's tell() now.
   std::uint64_t offset() const noexcept { return status_ == TAVBIN_OK ? r_->tell() : offset_; }
+  // The reader's position and what is left after it, failure or not.
+  std::uint64_t tell() const noexcept { return r_->tell(); }
+  std::uint64_t remaining() const noexcept { return r_->remaining(); }
+  // Moves the reader to offset (reader::seek); TAVBIN_RANGE beyond the end,
+  // kept as the first failure like any read's.
+  void seek(std::uint64_t offset) noexcept {
+    (void)take([=](reader &r) { return result<bool>{true, r.seek(offset)}; });
+  }
 
   std::uint8_t u8() noexcept { return take([](reader &r) { return r.u8(); }); }
   std::int8_t i8() noexcept { return take([](reader &r) { return r.i8(); }); }
   std::uint16_t u16() noexcept { return take([](reader &r) { return r.u16(); }); }
   std::int16_t i16() noexcept { return take([](reader &r) { return r.i16(); }); }
+  std::uint32_t u24() noexcept { return take([](reader &r) { return r.u24(); }); }
+  std::int32_t i24() noexcept { return take([](reader &r) { return r.i24(); }); }
   std::uint32_t u32() noexcept { return take([](reader &r) { return r.u32(); }); }
   std::int32_t i32() noexcept { return take([](reader &r) { return r.i32(); }); }
   std::uint64_t u64() noexcept { return take([](reader &r) { return r.u64(); }); }
   std::int64_t i64() noexcept { return take([](reader &r) { return r.i64(); }); }
   float f32() noexcept { return take([](reader &r) { return r.f32(); }); }
   double f64() noexcept { return take([](reader &r) { return r.f64(); }); }
-  std::uint64_t bits(std::uint32_t count) noexcept { return take([=](reader &r) { return r.bits(count); }); }
+  // A bit read that fails takes the bits up to the end, so this one asks tell() first.
+  std::uint64_t bits(std::uint32_t count) noexcept {
+    return take<true>([=](reader &r) { return r.bits(count); });
+  }
   std::uint64_t leb128(std::uint64_t max_bytes = 10) noexcept {
     return take([=](reader &r) { return r.leb128(max_bytes); });
   }
   std::int64_t sleb128(std::uint64_t max_bytes = 10) noexcept {
     return take([=](reader &r) { return r.sleb128(max_bytes); });
+  }
+  // n values into out (reader::array); on failure out is not modified.
+  template <class T> void array(T *out, std::size_t n) noexcept {
+    (void)take([=](reader &r) { return result<bool>{true, r.array(out, n)}; });
   }
 
   std::uint8_t peek_u8() noexcept { return take([](reader &r) { return r.peek_u8(); }); }
@@ -591,14 +936,21 @@ public:
   reader sub(std::uint64_t n) noexcept { return take([=](reader &r) { return r.split(n); }); }
 
 private:
-  template <class Read> auto take(Read read) noexcept -> decltype(read(std::declval<reader &>()).value) {
+  // A read that fails leaves the reader where it stood, or one byte on if it
+  // skipped the rest of a partly read byte, which the reader notes; so the
+  // failure's offset is found afterwards, and a read that succeeds asks nothing
+  // more. Only a bit read, whose failure takes the bits up to the end, asks the
+  // reader's tell() first.
+  template <bool BitRead = false, class Read>
+  auto take(Read read) noexcept -> decltype(read(std::declval<reader &>()).value) {
     using T = decltype(read(std::declval<reader &>()).value);
     if (status_ != TAVBIN_OK) return T{};
-    const std::uint64_t at = r_->tell();
+    std::uint64_t at = 0;
+    if constexpr (BitRead) at = r_->tell();
     auto got = read(*r_);
     if (got.status != TAVBIN_OK) {
       status_ = got.status;
-      offset_ = at;
+      offset_ = BitRead ? at : r_->tell() - (r_->skipped_ ? 1 : 0);
       return T{};
     }
     return std::move(got.value);
@@ -617,72 +969,109 @@ private:
 class writer {
 public:
   writer() noexcept = default;
-  ~writer() { tavbinw_close(w_); }
-  writer(const writer &) = delete;
-  writer &operator=(const writer &) = delete;
-  writer(writer &&other) noexcept
-      : w_(std::exchange(other.w_, nullptr)), order_(other.order_), first_(std::exchange(other.first_, TAVBIN_OK)) {}
-  writer &operator=(writer &&other) noexcept {
-    if (this != &other) {
-      tavbinw_close(w_);
-      w_ = std::exchange(other.w_, nullptr);
-      order_ = other.order_;
-      first_ = std::exchange(other.first_, TAVBIN_OK);
-    }
-    return *this;
-  }
 
   // An empty writer if the C open refuses (bad byte order, out of memory).
+  //   initial_cap: bytes to allocate at once; 0 lets the library choose (64).
   static writer open(endian order = endian::big, std::uint64_t initial_cap = 0) noexcept {
     writer w;
-    w.w_ = tavbinw_open(initial_cap, static_cast<tavbin_endian>(order));
-    if (w.w_ != nullptr) w.order_ = order;
+    w.h_ = handle(tavbinw_open(initial_cap, static_cast<tavbin_endian>(order)));
+    if (w.h_.get() != nullptr) w.order_ = order;
     return w;
   }
 
-  explicit operator bool() const noexcept { return w_ != nullptr; }
+  explicit operator bool() const noexcept { return h_.get() != nullptr; }
   // The C handle, still owned by this writer. Appends made through it are not
   // seen by first_error(); a tavbinw_set_endian made through it is not seen by
-  // patch_*, which keep the byte order given to open() or set_endian() here.
-  tavbin_writer *get() const noexcept { return w_; }
+  // patch_*, u24(), i24() and array(), which keep the byte order given to open()
+  // or set_endian() here.
+  tavbin_writer *get() const noexcept { return h_.get(); }
   // Gives up ownership: the caller must tavbinw_close the handle.
   [[nodiscard]] tavbin_writer *release() noexcept {
     first_ = TAVBIN_OK;
-    return std::exchange(w_, nullptr);
+    return h_.release();
   }
 
   tavbin_status set_endian(endian order) noexcept {
-    const tavbin_status s = tavbinw_set_endian(w_, static_cast<tavbin_endian>(order));
+    const tavbin_status s = tavbinw_set_endian(get(), static_cast<tavbin_endian>(order));
     if (s == TAVBIN_OK) order_ = order;
     return s;
   }
-  tavbin_status last_error() const noexcept { return tavbinw_last_error(w_); }
-  std::error_code last_error_code() const noexcept { return make_error_code(tavbinw_last_error(w_)); }
+  tavbin_status last_error() const noexcept { return tavbinw_last_error(get()); }
+  std::error_code last_error_code() const noexcept { return make_error_code(tavbinw_last_error(get())); }
   // The first status other than TAVBIN_OK returned by any append or patch made
   // through this object since open(), so that a producer checks once, at the
   // end. last_error() keeps telling the last append alone.
   // Returns TAVBIN_OK if every one succeeded (or none was made).
   //         TAVBIN_INVALID_ARG if the writer is empty: nothing it was asked to
   //         write was written.
-  tavbin_status first_error() const noexcept { return w_ == nullptr ? TAVBIN_INVALID_ARG : first_; }
-  std::uint64_t size() const noexcept { return tavbinw_len(w_); }
+  tavbin_status first_error() const noexcept { return get() == nullptr ? TAVBIN_INVALID_ARG : first_; }
+  std::uint64_t size() const noexcept { return tavbinw_len(get()); }
   // Valid until the next append or the writer's end.
-  byte_view bytes() const noexcept { return byte_view(tavbinw_data(w_), static_cast<std::size_t>(tavbinw_len(w_))); }
+  byte_view bytes() const noexcept {
+    return {tavbinw_data(get()), static_cast<std::size_t>(tavbinw_len(get()))};
+  }
   std::string_view str() const noexcept { return bytes().str(); }
 
-  tavbin_status u8(std::uint8_t v) noexcept { return note(tavbinw_u8(w_, v)); }
-  tavbin_status i8(std::int8_t v) noexcept { return note(tavbinw_u8(w_, static_cast<std::uint8_t>(v))); }
-  tavbin_status u16(std::uint16_t v) noexcept { return note(tavbinw_u16(w_, v)); }
-  tavbin_status i16(std::int16_t v) noexcept { return note(tavbinw_i16(w_, v)); }
-  tavbin_status u32(std::uint32_t v) noexcept { return note(tavbinw_u32(w_, v)); }
-  tavbin_status i32(std::int32_t v) noexcept { return note(tavbinw_i32(w_, v)); }
-  tavbin_status u64(std::uint64_t v) noexcept { return note(tavbinw_u64(w_, v)); }
-  tavbin_status i64(std::int64_t v) noexcept { return note(tavbinw_i64(w_, v)); }
-  tavbin_status f32(float v) noexcept { return note(tavbinw_f32(w_, v)); }
-  tavbin_status f64(double v) noexcept { return note(tavbinw_f64(w_, v)); }
-  tavbin_status leb128(std::uint64_t v) noexcept { return note(tavbinw_leb128(w_, v)); }
-  tavbin_status append(byte_view b) noexcept { return note(tavbinw_bytes(w_, b.data(), b.size())); }
-  tavbin_status string_u32(std::string_view s) noexcept { return note(tavbinw_string_u32(w_, s.data(), s.size())); }
+  tavbin_status u8(std::uint8_t v) noexcept { return note(tavbinw_u8(get(), v)); }
+  tavbin_status i8(std::int8_t v) noexcept { return note(tavbinw_u8(get(), static_cast<std::uint8_t>(v))); }
+  tavbin_status u16(std::uint16_t v) noexcept { return note(tavbinw_u16(get(), v)); }
+  tavbin_status i16(std::int16_t v) noexcept { return note(tavbinw_i16(get(), v)); }
+  tavbin_status u32(std::uint32_t v) noexcept { return note(tavbinw_u32(get(), v)); }
+  tavbin_status i32(std::int32_t v) noexcept { return note(tavbinw_i32(get(), v)); }
+  tavbin_status u64(std::uint64_t v) noexcept { return note(tavbinw_u64(get(), v)); }
+  tavbin_status i64(std::int64_t v) noexcept { return note(tavbinw_i64(get(), v)); }
+  tavbin_status f32(float v) noexcept { return note(tavbinw_f32(get(), v)); }
+  tavbin_status f64(double v) noexcept { return note(tavbinw_f64(get(), v)); }
+  tavbin_status leb128(std::uint64_t v) noexcept { return note(tavbinw_leb128(get(), v)); }
+  tavbin_status append(byte_view b) noexcept { return note(tavbinw_bytes(get(), b.data(), b.size())); }
+  tavbin_status string_u32(std::string_view s) noexcept { return note(tavbinw_string_u32(get(), s.data(), s.size())); }
+
+  // Append a 24-bit value in the writer's byte order, as one 3-byte append.
+  // Returns TAVBIN_OK (recorded).
+  //         TAVBIN_RANGE if v is above 0xFFFFFF (u24) or outside -0x800000 to
+  //         0x7FFFFF (i24): nothing appended, not recorded.
+  //         TAVBIN_INVALID_ARG if the writer is empty (not recorded).
+  //         TAVBIN_OOM if the buffer cannot grow (recorded; nothing appended).
+  //         A failure counts for first_error().
+  tavbin_status u24(std::uint32_t v) noexcept {
+    if (get() == nullptr) return note(TAVBIN_INVALID_ARG);
+    if (v > 0xFFFFFFu) return note(TAVBIN_RANGE);
+    std::uint8_t b[3];
+    detail::store_u24(b, v, order_);
+    return note(tavbinw_bytes(get(), b, 3));
+  }
+  tavbin_status i24(std::int32_t v) noexcept {
+    if (get() == nullptr) return note(TAVBIN_INVALID_ARG);
+    if (v < -0x800000 || v > 0x7FFFFF) return note(TAVBIN_RANGE);
+    return u24(static_cast<std::uint32_t>(v) & 0xFFFFFFu);
+  }
+
+  // Append n values of T (as reader::array) in the writer's byte order, as one
+  // append: all or nothing. in may point into the bytes already written.
+  // Returns TAVBIN_OK (recorded).
+  //         TAVBIN_INVALID_ARG if the writer is empty, or in is null and n is
+  //         not 0 (not recorded).
+  //         TAVBIN_OOM if the buffer cannot grow, or n times the width does not
+  //         fit in 64 bits (recorded; nothing appended).
+  //         A failure counts for first_error().
+  template <class T> tavbin_status array(const T *in, std::size_t n) noexcept {
+    static_assert(detail::is_array_value<T>, "array() writes fixed-width integers, float and double");
+    if (get() == nullptr || (in == nullptr && n != 0)) return note(TAVBIN_INVALID_ARG);
+    // Too many bytes to count: an append of UINT64_MAX bytes is refused as
+    // TAVBIN_OOM, recorded, before anything is read or written.
+    const std::uint64_t len = static_cast<std::uint64_t>(n) > UINT64_MAX / sizeof(T)
+                                  ? UINT64_MAX
+                                  : std::uint64_t{n} * sizeof(T);
+    const std::uint64_t at = tavbinw_len(get());
+    const tavbin_status s = tavbinw_bytes(get(), in, len);
+    if constexpr (sizeof(T) > 1) {
+      if (s == TAVBIN_OK && !detail::host_order_is(order_)) {
+        // In the writer's own buffer, which it has just written (as patch_*).
+        detail::swap_each<sizeof(T)>(const_cast<std::uint8_t *>(tavbinw_data(get())) + at, n);
+      }
+    }
+    return note(s);
+  }
 
   // Append a signed LEB128 number (the encoding reader::sleb128 reads) in its
   // shortest form, 1 to 10 bytes.
@@ -693,7 +1082,7 @@ public:
     std::uint8_t buf[10];
     std::size_t n = 0;
     const std::uint64_t sign = v < 0 ? ~std::uint64_t{0} : 0;
-    std::uint64_t rest = static_cast<std::uint64_t>(v);
+    auto rest = static_cast<std::uint64_t>(v);
     for (;;) {
       const auto group = static_cast<std::uint8_t>(rest & 0x7F);
       rest = (rest >> 7) | (sign << 57); // an arithmetic shift, whatever the standard
@@ -704,7 +1093,7 @@ public:
       }
       buf[n++] = group | 0x80;
     }
-    return note(tavbinw_bytes(w_, buf, n));
+    return note(tavbinw_bytes(get(), buf, n));
   }
 
   // Overwrite a 16-, 32- or 64-bit value already written, in the writer's byte
@@ -725,21 +1114,23 @@ public:
   tavbin_status patch_u64(std::uint64_t offset, std::uint64_t v) noexcept { return patch(offset, v, tavbin_store_u64); }
 
 private:
+  using handle = detail::owner<tavbin_writer, tavbinw_close>;
+
   tavbin_status note(tavbin_status s) noexcept {
     if (first_ == TAVBIN_OK) first_ = s;
     return s;
   }
   template <class T>
   tavbin_status patch(std::uint64_t offset, T v, tavbin_status (*store)(void *, std::uint64_t, tavbin_endian, T)) noexcept {
-    if (w_ == nullptr) return note(TAVBIN_INVALID_ARG);
-    const std::uint64_t len = tavbinw_len(w_);
+    if (get() == nullptr) return note(TAVBIN_INVALID_ARG);
+    const std::uint64_t len = tavbinw_len(get());
     if (offset > len || len - offset < sizeof(T)) return note(TAVBIN_RANGE);
-    auto *at = const_cast<std::uint8_t *>(tavbinw_data(w_)) + offset;
+    auto *at = const_cast<std::uint8_t *>(tavbinw_data(get())) + offset;
     return note(store(at, len - offset, static_cast<tavbin_endian>(order_), v));
   }
 
-  tavbin_writer *w_ = nullptr;
-  endian order_ = endian::big;  // for patch_*: the C writer does not tell its byte order
+  handle h_;
+  endian order_ = endian::big; // for patch_*, u24, array: the C writer does not tell its byte order
   tavbin_status first_ = TAVBIN_OK;
 };
 

@@ -30,12 +30,18 @@ static_assert(std::is_nothrow_move_constructible_v<tavbin::writer> &&
 static_assert(!std::is_convertible_v<tavbin::reader, bool> && std::is_constructible_v<bool, tavbin::reader>);
 static_assert(!std::is_convertible_v<tavbin::result<int>, bool>);
 
+std::vector<uint8_t> written(const tavbin::writer &w) { return std::vector<uint8_t>(w.bytes().begin(), w.bytes().end()); }
+
 // Every call on an empty handle gets the C library's answer for NULL.
 void expect_empty(tavbin::reader &r) {
   EXPECT_FALSE(r);
   EXPECT_EQ(r.get(), nullptr);
   EXPECT_EQ(r.u8().status, TAVBIN_INVALID_ARG);
   EXPECT_EQ(r.view(0).status, TAVBIN_INVALID_ARG);
+  EXPECT_EQ(r.u24().status, TAVBIN_INVALID_ARG);
+  EXPECT_EQ(r.array(static_cast<uint32_t *>(nullptr), 0), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(tavbin::lsb_bits(r).read(1).status, TAVBIN_INVALID_ARG);
+  EXPECT_EQ(r.origin(), 0u);
   EXPECT_EQ(r.size(), 0u);
   EXPECT_EQ(r.last_error(), TAVBIN_INVALID_ARG);
 }
@@ -43,6 +49,8 @@ void expect_empty(tavbin::writer &w) {
   EXPECT_FALSE(w);
   EXPECT_EQ(w.get(), nullptr);
   EXPECT_EQ(w.u8(1), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.i24(1), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.array(static_cast<const double *>(nullptr), 0), TAVBIN_INVALID_ARG);
   EXPECT_EQ(w.size(), 0u);
   EXPECT_TRUE(w.bytes().empty());
   EXPECT_EQ(w.last_error(), TAVBIN_INVALID_ARG);
@@ -88,6 +96,13 @@ TEST(HppReader, MovesTransferTheHandleAndTheInput) {
   // Moving an empty reader in closes the old handle and leaves both empty.
   other = tavbin::reader();
   expect_empty(other);
+
+  // The byte order goes with the handle, for what the wrapper reads itself.
+  auto little = tavbin::reader::open(b, tavbin::endian::little);
+  other = tavbin::reader::open(b);
+  other = std::move(little);
+  EXPECT_EQ(other.sub(2).u16().value, 0xCDABu);
+  EXPECT_EQ(other.u8().value, 0xEFu);
 }
 
 TEST(HppReader, SelfMoveKeepsTheHandle) {
@@ -143,11 +158,33 @@ TEST(HppReader, ResultsCarryTheStatusAndOnlyAValueOnSuccess) {
   EXPECT_EQ(r.last_error_code(), tavbin::errc::eof);
 }
 
+// What a call does with its defaults: ten bytes for a LEB128 number, a
+// big-endian writer.
+TEST(HppReader, DefaultsTakeTenBytesAndBigEndian) {
+  const HeapBytes b({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01});
+  for (bool through_cursor : {false, true}) {
+    auto r = tavbin::reader::open(b);
+    tavbin::cursor c(r);
+    EXPECT_EQ(through_cursor ? c.leb128() : r.leb128().value, UINT64_MAX);
+    EXPECT_EQ(r.tell(), 10u);
+    ASSERT_EQ(r.seek(0), TAVBIN_OK);
+    EXPECT_EQ(through_cursor ? c.sleb128() : r.sleb128().value, 0); // all ten read, the tenth refused
+    EXPECT_EQ(r.last_error(), TAVBIN_INVALID_ARG);
+  }
+  auto w = tavbin::writer::open();
+  ASSERT_EQ(w.u16(0x0102), TAVBIN_OK);
+  ASSERT_EQ(w.u24(0x030405), TAVBIN_OK);
+  ASSERT_EQ(w.array(std::array<uint16_t, 1>{0x0607}.data(), 1), TAVBIN_OK);
+  EXPECT_EQ(written(w), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7}));
+}
+
 TEST(HppReader, ViewAndStringPointWhereTheyShould) {
   // view() after a partly read byte: the skip drops the rest of the byte first.
   const HeapBytes b({0xF0, 'a', 'b', 0, 0, 0, 2, 'h', 'i'});
   auto r = tavbin::reader::open(b);
   ASSERT_TRUE(r.bits(4));
+  EXPECT_EQ(r.peek_u8().value, 'a'); // past the partly read byte, which stays partly read
+  EXPECT_EQ(r.tell(), 0u);
   const auto v = r.view(2);
   ASSERT_TRUE(v);
   EXPECT_EQ(v.value.str(), "ab");
@@ -206,6 +243,8 @@ TEST(HppWriter, OwnershipAndMoves) {
   other = std::move(moved);
   EXPECT_EQ(other.get(), handle);
   expect_empty(moved); // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(other.patch_u16(0, 0x0A0B), TAVBIN_OK); // little-endian still
+  EXPECT_EQ(written(other), (std::vector<uint8_t>{0x0B, 0x0A}));
   auto &alias = other;
   other = std::move(alias);
   EXPECT_EQ(other.get(), handle);
@@ -306,7 +345,11 @@ void expect_stopped(tavbin::cursor &c, tavbin::reader &r, const char *what) {
   char dst[2] = {'x', 'x'};
   const uint64_t got = c.u8() + c.peek_u8() + c.u8_at(0) + c.bits(3) + c.leb128() + c.u16_at(0);
   c.skip(0);
-  EXPECT_EQ(got, 0u) << what;
+  c.seek(0);
+  uint32_t values[1] = {9};
+  c.array(values, 1);
+  EXPECT_EQ(values[0], 9u) << what;
+  EXPECT_EQ(got + c.u24() + static_cast<uint64_t>(c.i24()), 0u) << what;
   EXPECT_EQ(c.sleb128(), 0) << what;
   EXPECT_TRUE(c.bytes(dst, 1).empty() && c.view(0).empty() && c.cstring(9).empty()) << what;
   EXPECT_FALSE(c.sub(0)) << what;
@@ -336,6 +379,12 @@ TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
       {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); }, TAVBIN_TOO_LARGE, 1, 1},
       {"sub", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { (void)c.sub(4); }, TAVBIN_EOF, 1, 1},
       {"peek", [](tavbin::cursor &c) { c.skip(3); }, [](tavbin::cursor &c) { c.peek_u16(); }, TAVBIN_EOF, 3, 3},
+      {"seek", [](tavbin::cursor &c) { c.seek(4); }, [](tavbin::cursor &c) { c.seek(5); }, TAVBIN_RANGE, 4, 4},
+      {"array", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) {
+         uint16_t v[2] = {7, 7};
+         c.array(v, 2);
+         EXPECT_EQ(v[0], 7); // all or nothing
+       }, TAVBIN_EOF, 1, 1},
   };
   for (const auto &k : cases) {
     const HeapBytes b({0x10, 0x20, 0x30, 0x00});
@@ -375,7 +424,10 @@ TEST(HppCursor, ViewsPointWhereTheyShould) {
   EXPECT_EQ(c.bytes(one, 1).data(), one);
   EXPECT_EQ(one[0], 1);
   EXPECT_EQ(c.view(1).data(), b.data() + 12);
+  EXPECT_EQ(c.tell(), 13u);
+  EXPECT_EQ(c.remaining(), 2u);
   auto rest = c.sub(2);
+  EXPECT_EQ(rest.origin(), 13u);
   EXPECT_EQ(rest.u16().value, 0x0304);
   EXPECT_TRUE(c) << c.error().message();
   EXPECT_EQ(r.remaining(), 0u);
@@ -384,8 +436,6 @@ TEST(HppCursor, ViewsPointWhereTheyShould) {
 // ---------------------------------------------------------------------------
 // Signed LEB128 and zigzag
 // ---------------------------------------------------------------------------
-
-std::vector<uint8_t> written(const tavbin::writer &w) { return std::vector<uint8_t>(w.bytes().begin(), w.bytes().end()); }
 
 TEST(HppSleb128, ShortestFormsBothWays) {
   const struct {
@@ -455,7 +505,7 @@ TEST(HppSleb128, RefusalsPutTheCursorBack) {
       {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}, 16, TAVBIN_INVALID_ARG, 0},
   };
   for (const auto &c : cases) {
-    std::vector<uint8_t> input = {0xAA};
+    std::vector<uint8_t> input = {0xEA}; // bit 6 set: a sign, were it taken for the number's last byte
     input.insert(input.end(), c.bytes.begin(), c.bytes.end());
     const HeapBytes b(input.data(), input.size());
     for (bool partial : {false, true}) { // after a whole byte, or after 3 bits of it
@@ -540,6 +590,9 @@ TEST(HppSub, ConfinesAReaderToItsBytes) {
   EXPECT_EQ(part.u16().value, 0x0201); // little-endian, as the parent
   auto inner = part.sub(4);
   ASSERT_TRUE(inner);
+  EXPECT_EQ(r.origin(), 0u);
+  EXPECT_EQ(part.origin(), 1u);
+  EXPECT_EQ(inner.origin(), 3u); // in the outermost input
   EXPECT_EQ(inner.u8().value, 0x03);
   const auto name = inner.cstring(8);
   ASSERT_TRUE(name);
@@ -551,6 +604,7 @@ TEST(HppSub, ConfinesAReaderToItsBytes) {
   EXPECT_EQ(r.last_error(), TAVBIN_EOF);
   EXPECT_EQ(r.tell(), 7u);
   auto rest = r.sub(1);
+  EXPECT_EQ(rest.origin(), 7u);
   EXPECT_EQ(rest.u8().value, 0x09);
   auto nothing = r.sub(0); // at the very end: empty input, but a reader
   EXPECT_TRUE(nothing);
@@ -609,10 +663,55 @@ TEST(HppWriter, FirstErrorKeepsTheFirstFailure) {
   tavbin::writer moved(std::move(w));
   EXPECT_EQ(moved.first_error(), TAVBIN_INVALID_ARG); // it travels with the handle
   EXPECT_EQ(w.first_error(), TAVBIN_INVALID_ARG);     // NOLINT(bugprone-use-after-move): empty
-  tavbinw_close(moved.release());
+  auto assigned = tavbin::writer::open();
+  assigned = std::move(moved);
+  EXPECT_EQ(assigned.first_error(), TAVBIN_INVALID_ARG); // by assignment too
+  EXPECT_EQ(assigned.u24(1u << 24), TAVBIN_RANGE);       // refused, not recorded
+  EXPECT_EQ(assigned.last_error(), TAVBIN_OK);
+  tavbinw_close(assigned.release());
   auto fresh = tavbin::writer::open();
   EXPECT_EQ(fresh.first_error(), TAVBIN_OK);
   EXPECT_EQ(tavbin::writer::open(static_cast<tavbin::endian>(3)).first_error(), TAVBIN_INVALID_ARG);
+}
+
+} // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Least-significant-bit-first fields, bulk values (the shared vectors hold the
+// values; these are what the vectors cannot say)
+// ---------------------------------------------------------------------------
+
+TEST(HppLsbBits, MovesTheReaderOnceWhenItsScopeEnds) {
+  const HeapBytes b({0x0F, 0xF0, 0xAA});
+  auto r = tavbin::reader::open(b);
+  ASSERT_EQ(r.u8_at(9).status, TAVBIN_RANGE); // a status for done() to overwrite
+  {
+    tavbin::lsb_bits bits(r);
+    EXPECT_EQ(bits.read(12).value, 0x00Fu);
+    EXPECT_EQ(bits.offset(), 1u);
+    EXPECT_EQ(r.tell(), 0u);
+    EXPECT_EQ(r.last_error(), TAVBIN_RANGE); // reads record nothing
+  }
+  EXPECT_EQ(r.tell(), 2u);
+  EXPECT_EQ(r.last_error(), TAVBIN_OK);
+  EXPECT_EQ(r.u8().value, 0xAA);
+}
+
+TEST(HppArray, RefusesWhatItCannotHold) {
+  const HeapBytes b({1, 2, 3, 4});
+  auto r = tavbin::reader::open(b);
+  EXPECT_EQ(r.array(static_cast<uint16_t *>(nullptr), 1), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(r.array(static_cast<uint16_t *>(nullptr), 0), TAVBIN_OK);
+  EXPECT_EQ(r.tell(), 0u);
+  auto w = tavbin::writer::open();
+  EXPECT_EQ(w.array(static_cast<const uint32_t *>(nullptr), 1), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.first_error(), TAVBIN_INVALID_ARG);
+  const uint64_t one = 1;
+  EXPECT_EQ(w.array(&one, SIZE_MAX), TAVBIN_OOM); // its byte count does not fit: nothing read or written
+  EXPECT_EQ(w.last_error(), TAVBIN_OOM);
+  EXPECT_EQ(w.size(), 0u);
 }
 
 } // namespace

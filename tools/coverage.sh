@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Line and branch coverage of src/tavbin.cpp over the whole test suite (the
+# Line and branch coverage of src/tavbin.cpp and include/tavbin.hpp over the whole test suite (the
 # `coverage` preset: g++ --coverage at -O0), reported by gcovr with the uncovered
 # lines and branches listed. Fails below the thresholds:
 #   LINE_MIN (percent, default 100) and BRANCH_MIN (percent, default 95).
@@ -17,10 +17,13 @@ cmake --build --preset coverage -j2
 find "$build" -name '*.gcda' -delete
 ctest --preset coverage -j2 >/dev/null || { ctest --preset coverage --rerun-failed --output-on-failure; exit 1; }
 
-# Only the library's own objects are searched; the thread test needs atomic
-# counters (-fprofile-update=atomic in the preset) or gcov reports negative counts.
-common=(--root . --filter 'src/tavbin\.cpp' --exclude-throw-branches --exclude-unreachable-branches
-        "$build/CMakeFiles/binary-read-util.dir")
+# Only the library's own objects and those of the C++ wrapper's tests are
+# searched; the thread test needs atomic counters (-fprofile-update=atomic in the
+# preset) or gcov reports negative counts.
+common=(--root . --filter 'src/tavbin\.cpp' --filter 'include/tavbin\.hpp'
+        --exclude-throw-branches --exclude-unreachable-branches
+        "$build/CMakeFiles/binary-read-util.dir" "$build/tests/CMakeFiles/tavbin_hpp_tests_cxx17.dir"
+        "$build/tests/CMakeFiles/tavbin_hpp_tests_cxx20.dir")
 echo "--- lines (Missing: uncovered line numbers)"
 gcovr "${common[@]}" --txt
 echo "--- branches (Missing: lines with an untaken branch)"
