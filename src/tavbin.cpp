@@ -6,11 +6,10 @@
 // ten out-of-line ones that hold the rare paths (bits_near_end, leb128_bytewise,
 // string_take_other, string_after_bits, skip_rest, capacity_for, resize,
 // grow_and_put, grow_and_put_leb128 and string_append), all internal and reached
-// by direct calls or jumps. So no
-// call from one part of the module to another goes through the PLT or the import
-// table; the calls into the C runtime (calloc, malloc, realloc, free and the
-// memcpy of long blocks) go through the GOT on ELF (-fno-plt) and the import
-// table on Windows.
+// by direct calls or jumps. So no call from one part of the module to another
+// goes through the PLT or the import table; the calls into the C runtime
+// (calloc, malloc, realloc, free and the memcpy of long blocks) go through the
+// GOT on ELF (-fno-plt) and the import table on Windows.
 //
 // The module must load with nothing but the C runtime: no exceptions, no RTTI, no
 // static constructors, no libstdc++ symbols. Only header-only pieces of the
@@ -122,8 +121,8 @@ constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7Fu;
 // the high bits clear, packed into 56 bits: pairs, then fours, then the two
 // halves close their gaps. Each step takes the upper part t of every lane (an
 // and) and moves it down by k bits: x - t + (t >> k), which is x minus
-// (t >> k) * (2^k - 1): a shift, a multiply by 1, 3 or 15 (an lea or two) and a
-// subtraction.
+// (t >> k) * (2^k - 1) as t's low k bits are clear: a shift, a multiply by 1, 3
+// or 15 (none, an lea, or a shift and a subtraction) and a subtraction.
 constexpr uint64_t leb128_gather(uint64_t x) {
   uint64_t t = x & 0x7F007F007F007F00u;
   x -= t >> 1;
@@ -168,22 +167,21 @@ inline void copy_8_to_32(uint8_t *dst, const uint8_t *src, uint64_t n) {
 // Copies n bytes of src to dst. A string's few bytes go without a call into the
 // C runtime (which costs more than moving them); longer runs go to memcpy.
 inline void copy_bytes(uint8_t *dst, const uint8_t *src, uint64_t n) {
-  if (n - 8 <= 24) {
-    copy_8_to_32(dst, src, n);
-  } else if (n < 8) {
+  if (n < 8) {
     if (n >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, src, 4);
-      std::memcpy(&b, src + n - 4, 4);
-      std::memcpy(dst, &a, 4);
-      std::memcpy(dst + n - 4, &b, 4);
+      uint32_t v;
+      std::memcpy(&v, src, 4);
+      std::memcpy(dst, &v, 4);
+      std::memcpy(&v, src + n - 4, 4);
+      std::memcpy(dst + n - 4, &v, 4);
     } else if (n != 0) {
       // 1 to 3 bytes: the first, the middle and the last cover them.
-      const uint8_t a = src[0], b = src[n / 2], c = src[n - 1];
-      dst[0] = a;
-      dst[n / 2] = b;
-      dst[n - 1] = c;
+      dst[0] = src[0];
+      dst[n / 2] = src[n / 2];
+      dst[n - 1] = src[n - 1];
     }
+  } else if (n <= 32) {
+    copy_8_to_32(dst, src, n);
   } else {
     std::memcpy(dst, src, static_cast<size_t>(n));
   }
@@ -584,6 +582,8 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
   }
   // Ten bytes is the longest number; more than that is never looked at.
   const uint64_t lim = max_bytes < 10 ? max_bytes : 10;
+  // cppcheck takes lim for 0 here, missing the max_bytes == 0 return above.
+  // cppcheck-suppress knownConditionTrueFalse
   return leb128_bytewise(r, out, left < lim ? left : lim);
 }
 
