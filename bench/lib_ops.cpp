@@ -73,7 +73,7 @@ u64 wstring_pass() {
   tavbin_writer *w = tavbinw_open(kValues * 20, TAVBIN_BIG_ENDIAN);
   if (w == nullptr) fail("writer");
   for (unsigned i = 0; i < kValues; ++i)
-    if (tavbinw_string_u32(w, string_src(i), g->str_len[i]) != TAVBIN_OK) [[unlikely]]
+    if (tavbinw_string_u32(w, string_src(i), g->wstr_len[i]) != TAVBIN_OK) [[unlikely]]
       fail("string write");
   const u64 n = tavbinw_len(w) + tavbinw_data(w)[0];
   tavbinw_close(w);

@@ -51,8 +51,9 @@ Inputs build() {
   in.leb1_values.assign(in.leb1.begin(), in.leb1.end());
   make_mix(rng, kValues, in.mix, in.lebmix);
   for (unsigned i = 0; i < kValues; ++i) {
-    const u32 len = static_cast<u32>(rng() % 16);
+    const u32 len = 8 + static_cast<u32>(rng() % 24);
     in.str_len.push_back(len);
+    in.wstr_len.push_back(8 + static_cast<u32>(rng() % 9));
     for (int k = 3; k >= 0; --k) in.strings.push_back(static_cast<u8>(len >> (8 * k)));
     for (u32 k = 0; k < len; ++k) in.strings.push_back(static_cast<u8>('a' + rng() % 26));
   }
@@ -125,13 +126,13 @@ u64 inline_string_pass(const std::vector<u8> &d) {
   const u8 *p = d.data();
   const u64 size = d.size();
   u64 pos = 0, sum = 0;
-  char buf[16];
+  char buf[32];
   for (unsigned i = 0; i < kValues; ++i) {
     if (size - pos < 4) [[unlikely]] fail("inline string");
     u32 len;
     std::memcpy(&len, p + pos, 4);
     len = __builtin_bswap32(len);
-    if (len > 15 || size - pos - 4 < len) [[unlikely]] fail("inline string");
+    if (len > 31 || size - pos - 4 < len) [[unlikely]] fail("inline string");
     std::memcpy(buf, p + pos + 4, len);
     buf[len] = '\0';
     pos += 4 + len;
@@ -206,7 +207,7 @@ u64 floor_wstring_pass() {
   floor_writer *w = floor_wopen(kValues * 20);
   if (w == nullptr) fail("floor writer");
   for (unsigned i = 0; i < kValues; ++i)
-    if (floor_wstring_u32(w, string_src(i), g->str_len[i]) != 0) [[unlikely]] fail("floor string write");
+    if (floor_wstring_u32(w, string_src(i), g->wstr_len[i]) != 0) [[unlikely]] fail("floor string write");
   floor_wclose(w);
   return 1;
 }
@@ -215,7 +216,7 @@ u64 vector_wstring_pass() {
   std::vector<u8> out;
   out.reserve(kValues * 20);
   for (unsigned i = 0; i < kValues; ++i) {
-    const u32 n = g->str_len[i];
+    const u32 n = g->wstr_len[i];
     const u32 be = std::endian::native == std::endian::little ? bswap_any(n) : n;
     u8 b[4];
     std::memcpy(b, &be, 4);

@@ -17,9 +17,10 @@ namespace bench {
 
 // Values per pass: enough to amortise a pass's set-up, few enough to stay in L1/L2.
 constexpr unsigned kValues = 4096;
-// The long LEB128 mix: more numbers than a branch predictor can learn the lengths
-// of, pass after pass (4096 it largely can), still in L2.
-constexpr unsigned kLongValues = 65536;
+// The long LEB128 mix: 2^20 numbers, far more than a branch predictor can learn
+// the lengths of, pass after pass (4096 it largely can); about 5.5 MB, so the
+// bytes stream from memory rather than sit in L2.
+constexpr unsigned kLongValues = 1u << 20;
 // Block passes move 16 blocks of 4 KiB.
 constexpr unsigned kBlock = 4096;
 constexpr unsigned kBlocks = 16;
@@ -53,8 +54,9 @@ struct Inputs {
   std::vector<u64> mix;    // their values
   std::vector<u8> lebmix_long; // 65536 numbers of the same mix
   std::vector<u64> mix_long;
-  std::vector<u8> strings; // 4096 big-endian length-prefixed strings of 0 to 15 bytes
+  std::vector<u8> strings; // 4096 big-endian length-prefixed strings of 8 to 31 bytes
   std::vector<u32> str_len;
+  std::vector<u32> wstr_len; // lengths of the 4096 string appends: 8 to 16 bytes
   std::vector<u8> block;   // 64 KiB
   std::vector<u8> dst;     // 64 KiB scratch destination
   std::vector<u32> v32;    // values to write
@@ -94,7 +96,7 @@ template <typename T> T value_at(unsigned i) {
   else return static_cast<T>(g->v32[i]);
 }
 
-// The source of the i-th string append: 0 to 15 bytes of the block.
+// The source of the i-th string append: 8 to 16 bytes of the block.
 inline const char *string_src(unsigned i) {
   return reinterpret_cast<const char *>(g->block.data()) + (i * 16) % 60000;
 }
@@ -146,10 +148,10 @@ template <auto F, auto Seek, unsigned Count = kValues, typename H> u64 leb_pass(
 template <auto F, auto Seek, typename H> u64 string_pass(H *r) {
   Seek(r, 0);
   u64 sum = 0;
-  char buf[16];
+  char buf[32];
   u64 len;
   for (unsigned i = 0; i < kValues; ++i) {
-    if (F(r, buf, sizeof buf, 15, &len) != 0) [[unlikely]] fail("string");
+    if (F(r, buf, sizeof buf, 31, &len) != 0) [[unlikely]] fail("string");
     sum += len + static_cast<u8>(buf[0]);
   }
   return sum;

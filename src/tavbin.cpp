@@ -1,13 +1,20 @@
 // binary-read-util: the whole library in one unit.
 //
-// Order: the common layer (statuses, byte order, loads and stores), then the
-// reader, then the writer. Every exported function is a leaf over the inline
-// helpers in the anonymous namespaces below; none calls another exported function,
-// so no call inside the module goes through the PLT or the import table.
+// Order: the common layer (statuses, byte order, loads and stores, LEB128 and
+// short copies), then the reader, then the writer. No exported function calls
+// another: they share the inline helpers in the anonymous namespaces below and
+// ten out-of-line ones that hold the rare paths (bits_near_end, leb128_bytewise,
+// string_take_other, string_after_bits, skip_rest, capacity_for, resize,
+// grow_and_put, grow_and_put_leb128 and string_append), all internal and reached
+// by direct calls or jumps. So no call from one part of the module to another
+// goes through the PLT or the import table; the calls into the C runtime
+// (calloc, malloc, realloc, free and the memcpy of long blocks) go through the
+// GOT on ELF (-fno-plt) and the import table on Windows.
 //
 // The module must load with nothing but the C runtime: no exceptions, no RTTI, no
 // static constructors, no libstdc++ symbols. Only header-only pieces of the
-// standard library (<bit>, <cstring>, <cstdint>) are used.
+// standard library are used: <bit>, <cstddef>, <cstdint>, <cstdlib> and
+// <cstring>, and <cstdio> in builds with the invariant checks.
 
 #include "tavbin.h"
 
@@ -103,6 +110,81 @@ template <typename T> inline tavbin_status store_checked(void *dst, uint64_t cap
   if (!valid_endian(e)) return TAVBIN_INVALID_ARG;
   store<T>(static_cast<uint8_t *>(dst), value, e);
   return TAVBIN_OK;
+}
+
+// LEB128, shared by reader and writer. Eight 7-bit groups, one a byte, sit in a
+// little-endian word as the number's first eight bytes do, high bits aside.
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7Fu;
+
+// The 7-bit groups of eight LEB128 bytes, taken as one little-endian word with
+// the high bits clear, packed into 56 bits: pairs, then fours, then the two
+// halves close their gaps. Each step takes the upper part t of every lane (an
+// and) and moves it down by k bits: x - t + (t >> k), which is x minus
+// (t >> k) * (2^k - 1) as t's low k bits are clear: a shift, a multiply by 1, 3
+// or 15 (none, an lea, or a shift and a subtraction) and a subtraction.
+constexpr uint64_t leb128_gather(uint64_t x) {
+  uint64_t t = x & 0x7F007F007F007F00u;
+  x -= t >> 1;
+  t = x & 0x3FFF00003FFF0000u;
+  x -= (t >> 2) * 3;
+  t = x & 0x0FFFFFFF00000000u;
+  return x - (t >> 4) * 15;
+}
+
+// The reverse: the low 56 bits of x spread into eight 7-bit groups, one a byte.
+// After the first step (which also drops the bits above 56), each moves the
+// upper part t of every lane up by k bits as x + t * (2^k - 1).
+constexpr uint64_t leb128_spread(uint64_t x) {
+  x = (x & 0x000000000FFFFFFFu) + ((x & 0x00FFFFFFF0000000u) << 4);
+  x += (x & 0x0FFFC0000FFFC000u) * 3;
+  return x + (x & 0x3F803F803F803F80u);
+}
+
+static_assert(leb128_gather(0x7F7F7F7F7F7F7F7Fu) == 0x00FFFFFFFFFFFFFFu);
+static_assert(leb128_spread(0x00FFFFFFFFFFFFFFu) == 0x7F7F7F7F7F7F7F7Fu);
+static_assert(leb128_gather(leb128_spread(0x0012345678ABCDEFu)) == 0x0012345678ABCDEFu);
+
+// Copies n bytes, 8 to 32 of them, as four 8-byte moves that overlap as much
+// as n requires, with no branch on n and no call: [0, 8), [a, a + 8),
+// [n - 8 - a, n - a) and [n - 8, n), where a is 8 from 16 bytes up and n - 8
+// below. Nothing outside [0, n) of either side is touched. Like memcpy, for
+// ranges that do not overlap.
+inline void copy_8_to_32(uint8_t *dst, const uint8_t *src, uint64_t n) {
+  const uint64_t a = n >= 16 ? 8 : n - 8;
+  const uint64_t c = n - 8 - a;
+  uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+  std::memcpy(&v, src + a, 8);
+  std::memcpy(dst + a, &v, 8);
+  std::memcpy(&v, src + c, 8);
+  std::memcpy(dst + c, &v, 8);
+  std::memcpy(&v, src + n - 8, 8);
+  std::memcpy(dst + n - 8, &v, 8);
+}
+
+// Copies n bytes of src to dst. A string's few bytes go without a call into the
+// C runtime (which costs more than moving them); longer runs go to memcpy.
+inline void copy_bytes(uint8_t *dst, const uint8_t *src, uint64_t n) {
+  if (n < 8) {
+    if (n >= 4) {
+      uint32_t v;
+      std::memcpy(&v, src, 4);
+      std::memcpy(dst, &v, 4);
+      std::memcpy(&v, src + n - 4, 4);
+      std::memcpy(dst + n - 4, &v, 4);
+    } else if (n != 0) {
+      // 1 to 3 bytes: the first, the middle and the last cover them.
+      dst[0] = src[0];
+      dst[n / 2] = src[n / 2];
+      dst[n - 1] = src[n - 1];
+    }
+  } else if (n <= 32) {
+    copy_8_to_32(dst, src, n);
+  } else {
+    std::memcpy(dst, src, static_cast<size_t>(n));
+  }
 }
 
 } // namespace
@@ -241,54 +323,47 @@ inline tavbin_status read_block(tavbin_reader *r, void *dst, uint64_t n) {
   return record(r, TAVBIN_OK);
 }
 
-// Up to 8 bytes at p as a big-endian window, missing bytes as zeros.
-inline uint64_t window_be(const uint8_t *p, uint64_t n) {
-  if (n >= 8) return load<uint64_t>(p, TAVBIN_BIG_ENDIAN);
-  uint64_t w = 0;
-  for (uint64_t i = 0; i < n; ++i) w |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
-  return w;
+// A bit field of `count` bits (1 to 64) that the data holds, from `window`, the
+// eight bytes at pos read big-endian (missing bytes as zeros): drop the bits
+// already taken, keep the next `count` at the bottom. When the field reaches
+// into a ninth byte (which then exists), its top bits fill in the low end.
+inline tavbin_status bits_take(tavbin_reader *r, uint32_t count, uint64_t *out, uint64_t window) {
+  const uint32_t bit = r->bit_pos;
+  uint64_t v = (window << bit) >> (64 - count);
+  const uint32_t end = bit + count;
+  if (end > 64) v |= static_cast<uint64_t>(r->data[r->pos + 8]) >> (72 - end);
+  *out = v;
+  r->pos += end / 8;
+  r->bit_pos = end % 8;
+  return record(r, TAVBIN_OK);
 }
 
-constexpr uint64_t kHighBits = 0x8080808080808080u;
-constexpr uint64_t kLowSeven = 0x7F7F7F7F7F7F7F7Fu;
-
-// The 7-bit groups of eight LEB128 bytes, taken as one little-endian word with
-// the high bits clear, packed into 56 bits: pairs, then fours, then the two
-// halves close their gaps. Each step moves the upper part t of every lane down by
-// k bits as x - t + (t >> k), which is one subtraction.
-constexpr uint64_t leb128_gather(uint64_t x) {
-  uint64_t t = x & 0x7F007F007F007F00u;
-  x -= t >> 1;
-  t = x & 0x3FFF00003FFF0000u;
-  x -= (t >> 2) * 3;
-  t = x & 0x0FFFFFFF00000000u;
-  return x - (t >> 4) * 15;
+// A bit field that starts in the last eight bytes, out of line.
+TAVBIN_NOINLINE tavbin_status bits_near_end(tavbin_reader *r, uint32_t count, uint64_t *out) {
+  const uint64_t left = r->size - r->pos;
+  // left < 9, so left * 8 cannot overflow.
+  if (left * 8 - r->bit_pos < count) {
+    // Every bit up to the end is taken before the shortage shows.
+    r->pos = r->size;
+    r->bit_pos = 0;
+    return record(r, TAVBIN_EOF);
+  }
+  const uint8_t *p = r->data + r->pos;
+  uint64_t window = 0;
+  for (uint64_t i = 0; i < left; ++i) window |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+  return bits_take(r, count, out, window);
 }
 
-// The reverse: the low 56 bits of x spread into eight 7-bit groups, one a byte.
-// After the first step (which also drops the bits above 56), each moves the
-// upper part t of every lane up by k bits as x + t * (2^k - 1).
-constexpr uint64_t leb128_spread(uint64_t x) {
-  x = (x & 0x000000000FFFFFFFu) + ((x & 0x00FFFFFFF0000000u) << 4);
-  x += (x & 0x0FFFC0000FFFC000u) * 3;
-  return x + (x & 0x3F803F803F803F80u);
-}
-
-// The LEB128 numbers tavbin_leb128 leaves to a byte loop: those with fewer than
-// eight bytes it may take (`avail`: readable and within the caller's limit), and
-// nine- and ten-byte ones, whose first eight bytes all carry the continuation
-// bit. Out of line and reached by a tail call, so the common paths need no stack
+// The LEB128 numbers tavbin_leb128 leaves to a byte loop: those of more than one
+// byte that start within ten bytes of the end of the data or are read under a
+// limit below ten bytes (`avail`: readable and within the caller's limit, at
+// most 10). Out of line and reached by a tail call, so the common paths need no stack
 // frame. On failure the cursor stays where the number began.
 TAVBIN_NOINLINE tavbin_status leb128_bytewise(tavbin_reader *r, uint64_t *out, uint64_t avail) {
   const uint64_t start = r->pos;
   const uint8_t *p = r->data + start;
-  uint64_t i = 0;
   uint64_t v = 0;
-  if (avail >= 8) {
-    i = 8;
-    v = leb128_gather(load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN) & kLowSeven);
-  }
-  for (; i < avail; ++i) {
+  for (uint64_t i = 0; i < avail; ++i) {
     const uint8_t b = p[i];
     // The tenth byte is shifted by 63: only its lowest bit survives.
     v |= static_cast<uint64_t>(b & 0x7F) << (7 * i);
@@ -304,21 +379,41 @@ TAVBIN_NOINLINE tavbin_status leb128_bytewise(tavbin_reader *r, uint64_t *out, u
   return record(r, avail == 10 ? TAVBIN_INVALID_ARG : TAVBIN_EOF);
 }
 
+// The end of a string read that fits: the bytes, the terminator, the cursor
+// past them, the length. `Copy` moves the bytes; `aligned` says bit_pos is 0
+// already.
+template <typename Copy>
+inline tavbin_status string_take(tavbin_reader *r, uint64_t p, char *dst, uint64_t len, uint64_t *out_len,
+                                 Copy copy, bool aligned) {
+  copy(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
+  dst[len] = '\0';
+  r->pos = p + 4 + len;
+  if (!aligned) r->bit_pos = 0;
+  if (out_len != nullptr) *out_len = len;
+  return record(r, TAVBIN_OK);
+}
+
+// Strings shorter than 8 bytes or longer than 32, out of line and reached by a
+// tail call: the call to memcpy they may make would otherwise give every string
+// read a stack frame.
+TAVBIN_NOINLINE tavbin_status string_take_other(tavbin_reader *r, uint64_t p, char *dst, uint64_t len,
+                                                uint64_t *out_len) {
+  return string_take(r, p, dst, len, out_len, copy_bytes, false);
+}
+
 // The string at p, the aligned position. Nothing moves until the whole string
 // is known to fit, so every failure leaves the cursor, bit position included,
 // exactly as it was.
+// `aligned`: bit_pos is 0, so a successful read need not clear it.
 inline tavbin_status string_at(tavbin_reader *r, uint64_t p, char *dst, uint64_t dst_cap, uint64_t max_len,
-                               uint64_t *out_len) {
+                               uint64_t *out_len, bool aligned) {
   if (avail_at(r, p) < 4) return record(r, TAVBIN_EOF);
   const uint64_t len = load<uint32_t>(r->data + p, r->endian);
-  if (len > max_len || dst_cap < len + 1) return record(r, TAVBIN_TOO_LARGE);
+  // dst_cap < len + 1, with len below 2^32 so that len + 1 cannot wrap.
+  if (len > max_len || dst_cap <= len) return record(r, TAVBIN_TOO_LARGE);
   if (avail_at(r, p + 4) < len) return record(r, TAVBIN_EOF);
-  std::memcpy(dst, r->data + p + 4, static_cast<size_t>(len));
-  dst[len] = '\0';
-  r->pos = p + 4 + len;
-  r->bit_pos = 0;
-  if (out_len != nullptr) *out_len = len;
-  return record(r, TAVBIN_OK);
+  if (TAVBIN_UNLIKELY(len - 8 > 24)) return string_take_other(r, p, dst, len, out_len);
+  return string_take(r, p, dst, len, out_len, copy_8_to_32, aligned);
 }
 
 // A string after a partly read byte, out of line: the common path then tests
@@ -326,7 +421,7 @@ inline tavbin_status string_at(tavbin_reader *r, uint64_t p, char *dst, uint64_t
 // from the position it loaded.
 TAVBIN_NOINLINE tavbin_status string_after_bits(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
                                                 uint64_t *out_len) {
-  return string_at(r, r->pos + 1, dst, dst_cap, max_len, out_len);
+  return string_at(r, r->pos + 1, dst, dst_cap, max_len, out_len, false);
 }
 
 // A skip after a partly read byte or past the end, out of line: the common path
@@ -375,9 +470,9 @@ tavbin_status tavbin_seek(tavbin_reader *r, uint64_t offset) {
 
 uint64_t tavbin_tell(const tavbin_reader *r) { return r != nullptr ? r->pos : 0; }
 
-uint64_t tavbin_remaining(const tavbin_reader *r) {
-  return r != nullptr && r->pos <= r->size ? r->size - r->pos : 0;
-}
+// pos <= size always holds (checked with the other invariants where they are
+// compiled in), so the difference never wraps and needs no guard.
+uint64_t tavbin_remaining(const tavbin_reader *r) { return r != nullptr ? r->size - r->pos : 0; }
 
 uint64_t tavbin_size(const tavbin_reader *r) { return r != nullptr ? r->size : 0; }
 
@@ -398,27 +493,11 @@ tavbin_status tavbin_i8(tavbin_reader *r, int8_t *out) { return read_as<uint8_t>
 tavbin_status tavbin_bits(tavbin_reader *r, uint32_t count, uint64_t *out) {
   if (r == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
   if (count - 1 >= 64) return record(r, TAVBIN_INVALID_ARG); // 0 wraps to the top
-  const uint64_t left = r->size - r->pos;
-  const uint32_t bit = r->bit_pos;
-  // Enough bits? Nine bytes always hold bit + count <= 7 + 64; below that,
-  // left * 8 cannot overflow.
-  if (TAVBIN_UNLIKELY(left < 9 && left * 8 - bit < count)) {
-    // Every bit up to the end is taken before the shortage shows.
-    r->pos = r->size;
-    r->bit_pos = 0;
-    return record(r, TAVBIN_EOF);
-  }
-  const uint8_t *p = r->data + r->pos;
-  // Drop the bits already taken, keep the next `count` at the bottom. When the
-  // field reaches into a ninth byte, its top bits fill in the low end.
-  const uint64_t w = window_be(p, left) << bit;
-  uint64_t v = w >> (64 - count);
-  const uint32_t end = bit + count;
-  if (end > 64) v |= static_cast<uint64_t>(p[8]) >> (72 - end);
-  *out = v;
-  r->pos += end / 8;
-  r->bit_pos = end % 8;
-  return record(r, TAVBIN_OK);
+  const uint64_t pos = r->pos;
+  // Nine bytes always hold bit_pos + count <= 7 + 64 bits; closer to the end,
+  // out of line.
+  if (TAVBIN_UNLIKELY(r->size - pos < 9)) return bits_near_end(r, count, out);
+  return bits_take(r, count, out, load<uint64_t>(r->data + pos, TAVBIN_BIG_ENDIAN));
 }
 
 tavbin_status tavbin_u16(tavbin_reader *r, uint16_t *out) { return read_fixed(r, out); }
@@ -455,7 +534,7 @@ tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap, u
                                 uint64_t *out_len) {
   if (r == nullptr || dst == nullptr) return TAVBIN_INVALID_ARG;
   if (TAVBIN_UNLIKELY(r->bit_pos != 0)) return string_after_bits(r, dst, dst_cap, max_len, out_len);
-  return string_at(r, r->pos, dst, dst_cap, max_len, out_len);
+  return string_at(r, r->pos, dst, dst_cap, max_len, out_len, true);
 }
 
 tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes) {
@@ -474,18 +553,13 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
     r->pos = start + 1;
     return record(r, TAVBIN_OK);
   }
-  // Ten bytes is the longest number; more than that is never looked at.
-  const uint64_t lim = max_bytes < 10 ? max_bytes : 10;
-  // cppcheck takes lim for 0 here and below, missing the max_bytes == 0 return.
-  // cppcheck-suppress knownConditionTrueFalse
-  const uint64_t avail = left < lim ? left : lim;
-  // Numbers of up to eight bytes, nearly all in practice, come from one load with
-  // no branch on their length: the lowest clear high bit ends the number, and
-  // everything above it is masked off before the groups are packed. A loop whose
-  // exit depends on each byte mispredicts on numbers of mixed lengths; this does
-  // not.
-  // cppcheck-suppress knownConditionTrueFalse
-  if (TAVBIN_LIKELY(avail >= 8)) {
+  // With ten bytes readable and allowed, every number comes from two loads with
+  // no branch on its length: the lowest clear high bit of the first eight bytes
+  // ends the number, and everything above it is masked off before the groups are
+  // packed. A loop whose exit depends on each byte mispredicts on numbers of mixed
+  // lengths; this does not. Near the end of the data or under a smaller limit the
+  // bytes go one by one.
+  if (TAVBIN_LIKELY(left >= 10 && max_bytes >= 10)) {
     const auto w = load<uint64_t>(p, TAVBIN_LITTLE_ENDIAN);
     const uint64_t stops = ~w & kHighBits;
     if (TAVBIN_LIKELY(stops != 0)) {
@@ -495,8 +569,22 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
       r->pos = start + static_cast<unsigned>(std::countr_zero(stops)) / 8 + 1;
       return record(r, TAVBIN_OK);
     }
+    // Eight bytes with the continuation bit: bytes 8 and 9 finish the number.
+    // Byte 8 gives bits 56 to 62; if it continues, byte 9 is the last and only
+    // its lowest bit (bit 63) survives; if that one continues too, the number
+    // is over-long.
+    const auto t = load<uint16_t>(p + 8, TAVBIN_LITTLE_ENDIAN);
+    const uint64_t tenth = t >> 7 & 1;
+    if (TAVBIN_UNLIKELY((t & 0x8080) == 0x8080)) return record(r, TAVBIN_INVALID_ARG);
+    *out = leb128_gather(w & kLowSeven) | uint64_t{t & 0x7Fu} << 56 | (uint64_t{t} >> 8 & tenth) << 63;
+    r->pos = start + 9 + tenth;
+    return record(r, TAVBIN_OK);
   }
-  return leb128_bytewise(r, out, avail);
+  // Ten bytes is the longest number; more than that is never looked at.
+  const uint64_t lim = max_bytes < 10 ? max_bytes : 10;
+  // cppcheck takes lim for 0 here, missing the max_bytes == 0 return above.
+  // cppcheck-suppress knownConditionTrueFalse
+  return leb128_bytewise(r, out, left < lim ? left : lim);
 }
 
 } // extern "C"
@@ -615,6 +703,18 @@ template <typename T> inline tavbin_status write_fixed(tavbin_writer *w, T value
   return put_fixed(w, value);
 }
 
+// The bytes of value's LEB128 after the first: the index of its highest set bit
+// (value must not be 0) over 7, which x * 37 >> 8 is for every x below 64.
+inline uint64_t leb128_more(uint64_t value) {
+#if defined(__GNUC__) || defined(__clang__)
+  // Undefined for 0, which lets the compiler drop countl_zero's test for it.
+  const unsigned top = 63u ^ static_cast<unsigned>(__builtin_clzll(value));
+#else
+  const unsigned top = 63u - static_cast<unsigned>(std::countl_zero(value));
+#endif
+  return top * 37 >> 8;
+}
+
 // Shortest LEB128 straight into the buffer; n is its length in bytes.
 inline tavbin_status put_leb128(tavbin_writer *w, uint64_t value, uint64_t n) {
   uint8_t *dst = w->data + w->len;
@@ -630,6 +730,16 @@ inline tavbin_status put_leb128(tavbin_writer *w, uint64_t value, uint64_t n) {
 TAVBIN_NOINLINE tavbin_status grow_and_put_leb128(tavbin_writer *w, uint64_t value, uint64_t n) {
   if (!grow(w, n)) return record(w, TAVBIN_OOM);
   return put_leb128(w, value, n);
+}
+
+// Every string append but the short one from outside the buffer that fits: out
+// of line and reached by a tail call, so that one needs no stack frame.
+TAVBIN_NOINLINE tavbin_status string_append(tavbin_writer *w, const char *src, uint64_t n) {
+  if (n > 0xFFFFFFFFu) return record(w, TAVBIN_TOO_LARGE);
+  // Prefix and body go in as one append: either both land or neither does.
+  uint8_t prefix[4];
+  store<uint32_t>(prefix, static_cast<uint32_t>(n), w->endian);
+  return append(w, prefix, 4, src, n);
 }
 
 } // namespace
@@ -701,11 +811,11 @@ tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
     w->len = len + 1;
     return record(w, TAVBIN_OK);
   }
-  // The bytes after the first: the highest set bit's index (at most 63) over 7,
-  // which x * 37 >> 8 is for every x below 64.
-  const uint64_t more = (static_cast<unsigned>(std::bit_width(value | 1)) - 1) * 37 >> 8;
-  // With ten bytes of room, any number is two stores and no branch on its length.
+  // With ten bytes of room, any longer number is two stores and no branch on its
+  // length.
   if (TAVBIN_LIKELY(room >= 10)) {
+    // value >= 0x80 here: a room of ten is not 0, so the test above failed on it.
+    const uint64_t more = leb128_more(value);
     static constexpr uint64_t kStops[10] = {0, 0x80, 0x8080, 0x808080, 0x80808080, 0x8080808080,
                                             0x808080808080, 0x80808080808080, kHighBits, kHighBits};
     uint8_t *dst = w->data + len;
@@ -716,20 +826,30 @@ tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
     return record(w, TAVBIN_OK);
   }
   // Near the end of the room the bytes go one by one, straight into the buffer
-  // (a copy of a variable length would be a call to memcpy), after growing it by
-  // exactly the room the number takes if it does not fit.
-  const uint64_t n = more + 1;
+  // (a copy of a variable length would be a call to memcpy), after the growth
+  // rule has made room for the number if it does not fit.
+  const uint64_t n = leb128_more(value | 1) + 1;
   if (TAVBIN_UNLIKELY(room < n)) return grow_and_put_leb128(w, value, n);
   return put_leb128(w, value, n);
 }
 
 tavbin_status tavbinw_string_u32(tavbin_writer *w, const char *src, uint64_t n) {
   if (w == nullptr || (src == nullptr && n != 0)) return TAVBIN_INVALID_ARG;
-  if (n > 0xFFFFFFFFu) return record(w, TAVBIN_TOO_LARGE);
-  // Prefix and body go in as one append: either both land or neither does.
-  uint8_t prefix[4];
-  store<uint32_t>(prefix, static_cast<uint32_t>(n), w->endian);
-  return append(w, prefix, 4, src, n);
+  const uint64_t len = w->len;
+  // A string of 8 to 32 bytes that fits, from a source wholly outside the buffer
+  // (below it by at least n, or at or past its end), is two stores in place. The
+  // two address tests are the cheap half of classify(): the rest of the cases,
+  // sources inside the buffer included, take the general append below.
+  const auto s = reinterpret_cast<uintptr_t>(src);
+  const auto b = reinterpret_cast<uintptr_t>(w->data);
+  if (TAVBIN_LIKELY(n - 8 <= 24 && w->cap - len >= n + 4 && s - b >= w->cap && b - s >= n)) {
+    uint8_t *dst = w->data + len;
+    store<uint32_t>(dst, static_cast<uint32_t>(n), w->endian);
+    copy_8_to_32(dst + 4, reinterpret_cast<const uint8_t *>(src), n);
+    w->len = len + 4 + n;
+    return record(w, TAVBIN_OK);
+  }
+  return string_append(w, src, n);
 }
 
 } // extern "C"

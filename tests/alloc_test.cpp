@@ -184,6 +184,22 @@ TEST(Growth, ImpossibleSizesAreRefusedBeforeAnyReallocation) {
   tavbinw_close(w);
 }
 
+// The largest capacity the doubling can reach, 2^63, is still asked for: from
+// 64, exactly 2^63 bytes need 2^57 doublings and one reallocation, which the
+// heap refuses. (One byte more is the refusal above, before any call.)
+TEST(Growth, LargestReachableCapacityIsAskedForOnce) {
+  tavbin_writer *w = tavbinw_open(64, TAVBIN_BIG_ENDIAN);
+  const uint8_t src[1] = {0};
+  heap::watch(1, true);
+  EXPECT_EQ(tavbinw_bytes(w, src, uint64_t{1} << 63), TAVBIN_OOM);
+  heap::stop();
+  ASSERT_EQ(heap::n_reallocs, 1);
+  EXPECT_EQ(heap::reallocs[0], uint64_t{1} << 63);
+  EXPECT_EQ(tavbinw_last_error(w), TAVBIN_OOM);
+  EXPECT_EQ(tavbinw_len(w), 0u);
+  tavbinw_close(w);
+}
+
 // A count of exactly 0xFFFFFFFF passes the length test and goes on to the growth
 // rule; with the allocation refused, nothing is read from the source.
 TEST(Growth, LongestStringReachesTheGrowthRule) {
@@ -351,7 +367,7 @@ TEST(AppendFailure, AnAppendThatExactlyFillsAllocatesNothing) {
 // bytes around it are known. One that ends exactly where the buffer starts, or
 // starts exactly one past its end, is someone else's memory and is copied; one
 // that straddles the buffer's start reaches into its unwritten bytes and is
-// refused.
+// refused; the same as a block or as a string.
 TEST(SourcePlacement, NextToTheBuffer) {
   alignas(16) static uint8_t block[64];
   uint8_t *const buffer = block + 16; // 16 bytes, with 16 before it and 32 after
@@ -368,21 +384,31 @@ TEST(SourcePlacement, NextToTheBuffer) {
       {"straddling the buffer's start by one byte", -3, 4, TAVBIN_INVALID_ARG},
       {"straddling the start into the written bytes", -2, 4, TAVBIN_INVALID_ARG},
       {"straddling the whole buffer", -1, 18, TAVBIN_INVALID_ARG},
+      // Eight bytes: as a string, short enough for the append in place.
+      {"8 bytes ending where the buffer starts", -8, 8, TAVBIN_OK},
+      {"8 bytes straddling the buffer's start by one byte", -7, 8, TAVBIN_INVALID_ARG},
+      {"8 bytes starting one past the buffer's end", 16, 8, TAVBIN_OK},
+      {"8 bytes starting at the buffer's last byte", 15, 8, TAVBIN_INVALID_ARG},
   };
-  for (const auto &c : cases) {
-    for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(0x80 + i);
-    heap::place(buffer, 16);
-    tavbin_writer *w = tavbinw_open(16, TAVBIN_BIG_ENDIAN);
-    heap::place(nullptr, 0);
-    ASSERT_EQ(tavbinw_data(w), buffer);
-    ASSERT_EQ(tavbinw_bytes(w, "xyz", 3), TAVBIN_OK);
-    const uint8_t *src = buffer + c.offset;
-    Bytes want = {'x', 'y', 'z'};
-    if (c.want == TAVBIN_OK) want.insert(want.end(), src, src + c.n);
-    EXPECT_EQ(tavbinw_bytes(w, src, c.n), c.want) << c.what;
-    EXPECT_EQ(tavbinw_last_error(w), c.want) << c.what;
-    EXPECT_EQ(hex(Bytes(tavbinw_data(w), tavbinw_data(w) + tavbinw_len(w))), hex(want)) << c.what;
-    tavbinw_close(w);
+  for (const bool as_string : {false, true}) {
+    for (const auto &c : cases) {
+      for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(0x80 + i);
+      heap::place(buffer, 16);
+      tavbin_writer *w = tavbinw_open(16, TAVBIN_BIG_ENDIAN);
+      heap::place(nullptr, 0);
+      ASSERT_EQ(tavbinw_data(w), buffer);
+      ASSERT_EQ(tavbinw_bytes(w, "xyz", 3), TAVBIN_OK);
+      const uint8_t *src = buffer + c.offset;
+      Bytes want = {'x', 'y', 'z'};
+      if (c.want == TAVBIN_OK && as_string) want.insert(want.end(), {0, 0, 0, static_cast<uint8_t>(c.n)});
+      if (c.want == TAVBIN_OK) want.insert(want.end(), src, src + c.n);
+      const tavbin_status s = as_string ? tavbinw_string_u32(w, reinterpret_cast<const char *>(src), c.n)
+                                        : tavbinw_bytes(w, src, c.n);
+      EXPECT_EQ(s, c.want) << c.what << (as_string ? " (string)" : "");
+      EXPECT_EQ(tavbinw_last_error(w), c.want) << c.what;
+      EXPECT_EQ(hex(Bytes(tavbinw_data(w), tavbinw_data(w) + tavbinw_len(w))), hex(want)) << c.what;
+      tavbinw_close(w);
+    }
   }
 }
 

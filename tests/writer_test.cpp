@@ -290,6 +290,37 @@ TEST(WriterGrowth, ManySmallAppendsKeepEveryByte) {
   }
 }
 
+// Strings of every length from 0 to 40 bytes (the short ones are copied without
+// memcpy, in pieces chosen by length), appended with room to spare and with
+// growth, read back straight and after a partly read byte into a destination of
+// exactly the length plus the NUL, so that a byte written outside it shows.
+TEST(RoundTrip, StringsOfEveryLength) {
+  for (uint64_t n = 0; n <= 40; ++n) {
+    std::vector<char> src(n);
+    for (uint64_t i = 0; i < n; ++i) src[i] = static_cast<char>('A' + i);
+    for (const uint64_t cap : {uint64_t{1}, uint64_t{4096}}) {
+      for (const tavbin_endian e : {TAVBIN_BIG_ENDIAN, TAVBIN_LITTLE_ENDIAN}) {
+        Writer w(e, cap);
+        ASSERT_EQ(tavbinw_u8(w, 0xA5), TAVBIN_OK);
+        ASSERT_EQ(tavbinw_string_u32(w, src.data(), n), TAVBIN_OK) << n;
+        ASSERT_EQ(tavbinw_len(w), 5 + n);
+        for (const bool after_bits : {false, true}) {
+          Reader r(w.bytes(), e);
+          uint64_t skipped = 0;
+          ASSERT_EQ(tavbin_bits(r, after_bits ? 3 : 8, &skipped), TAVBIN_OK);
+          std::vector<char> dst(n + 1, '#');
+          uint64_t len = 0;
+          ASSERT_EQ(tavbin_string_u32(r, dst.data(), n + 1, n, &len), TAVBIN_OK) << n;
+          EXPECT_EQ(len, n);
+          EXPECT_EQ(std::string(dst.data(), n), std::string(src.data(), n)) << n;
+          EXPECT_EQ(dst[n], '\0');
+          EXPECT_EQ(tavbin_tell(r), 5 + n);
+        }
+      }
+    }
+  }
+}
+
 // One value of every kind, with the byte order changed between writes, read back
 // in the same orders.
 TEST(RoundTrip, EveryKindInBothOrders) {
