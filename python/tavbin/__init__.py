@@ -37,7 +37,7 @@ from ._errors import (
     TooLargeError,
     strerror,
 )
-from ._memory import load_u16, load_u32, load_u64, store_u16, store_u32, store_u64
+from ._memory import load_u16, load_u32, load_u64, store_u16, store_u32, store_u64, zigzag_decode, zigzag_encode
 from ._reader import Reader
 from ._writer import Writer
 
@@ -63,4 +63,6 @@ __all__ = [
     "store_u32",
     "store_u64",
     "strerror",
+    "zigzag_decode",
+    "zigzag_encode",
 ]
