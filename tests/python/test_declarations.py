@@ -151,3 +151,20 @@ def test_found_by_name_on_the_loader_path(tmp_path):
     result = import_elsewhere(tmp_path, {"LD_LIBRARY_PATH": str(tmp_path / "lib")})
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == _native.LIBRARY_NAME
+
+
+@pytest.mark.parametrize("pure", ["1", None])
+def test_the_path_switch(pure):
+    # CTest runs the suite once per path and says which one it expects.
+    expected = os.environ.get("TAVBIN_EXPECT_ACCELERATED", "1" if tavbin.ACCELERATED else "0") == "1"
+    assert tavbin.ACCELERATED is expected
+    assert (tavbin.Reader.__module__, tavbin.Writer.__module__) == (
+        ("tavbin._fast",) * 2 if expected else ("tavbin._reader", "tavbin._writer")
+    )
+    env = {k: v for k, v in os.environ.items() if k != "TAVBIN_PURE"}
+    if pure:
+        env["TAVBIN_PURE"] = pure
+    env["PYTHONPATH"] = os.pathsep.join(sys.path)
+    code = "import tavbin; print(tavbin.ACCELERATED, tavbin.Reader(b'abcd').u32())"
+    result = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+    assert result.stdout.split() == [str(expected and not pure), str(0x61626364)], result.stderr
