@@ -10,10 +10,21 @@ from __future__ import annotations
 from . import _speedups  # ImportError where it was not built
 from ._errors import check_float, check_int
 from ._native import FUNCTIONS, address
-from ._reader import ReaderAPI
+from array import array
+
+from ._reader import ARRAY_CODES, HOST_ORDER, ReaderAPI, array_code
 from ._writer import WriterAPI
 
-_speedups.bind({name: address(name) for name in FUNCTIONS}, check_int, check_float, WriterAPI.bytes)
+_speedups.bind(
+    {name: address(name) for name in FUNCTIONS},
+    check_int,
+    check_float,
+    WriterAPI.bytes,
+    ARRAY_CODES,
+    array,
+    array_code,
+    HOST_ORDER,
+)
 
 
 class Reader(_speedups.Reader, ReaderAPI):

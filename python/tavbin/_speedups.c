@@ -312,6 +312,60 @@ static PyObject *r_bytes(PyObject *self, PyObject *arg) {
   return PyBytes_FromStringAndSize(NULL, 0); /* unreachable: n > remaining */
 }
 
+/* The kinds of Reader.array: name, array.array type code, width in bytes. The
+ * codes are this platform's, handed over by bind(). */
+static struct {
+  const char *kind;
+  char code[2];
+  uint64_t width;
+} kinds[10] = {{"u8"}, {"i8"}, {"u16"}, {"i16"}, {"u32"}, {"i32"}, {"u64"}, {"i64"}, {"f32"}, {"f64"}};
+static PyObject *array_type, *array_code, *host_order;
+
+static PyObject *r_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_SetString(PyExc_TypeError, "array() takes two arguments, kind and count");
+    return NULL;
+  }
+  int k = -1;
+  if (PyUnicode_Check(args[0]))
+    for (int i = 0; i < 10 && k < 0; i++)
+      if (PyUnicode_CompareWithASCIIString(args[0], kinds[i].kind) == 0) k = i;
+  if (k < 0) return PyObject_CallOneArg(array_code, args[0]); /* ValueError */
+  uint64_t count;
+  if (size_arg(args[1], "count", &count) < 0) return NULL;
+  PyObject *order = PyObject_GetAttrString(self, "_order");
+  if (order == NULL) return NULL;
+  int swap = kinds[k].width > 1 && PyObject_RichCompareBool(order, host_order, Py_NE);
+  Py_DECREF(order);
+  if (swap < 0) return NULL;
+  uint64_t width = kinds[k].width;
+  uint64_t n = count > UINT64_MAX / width ? UINT64_MAX : count * width;
+  tavbin_reader *h = R(self);
+  uint64_t at = F.tell(h);
+  PyObject *block;
+  if (h != NULL && n <= F.remaining(h) && n <= PY_SSIZE_T_MAX) {
+    block = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)n);
+    if (block == NULL) return NULL;
+    st s = F.bytes(h, PyBytes_AS_STRING(block), n);
+    if (s) {
+      Py_DECREF(block);
+      return fail(self, s, "array", at);
+    }
+  } else {
+    /* More than the data holds: fails before it writes or allocates. */
+    unsigned char stand_in;
+    return fail(self, F.bytes(h, &stand_in, n), "array", at);
+  }
+  PyObject *out = PyObject_CallFunction(array_type, "sO", kinds[k].code, block);
+  Py_DECREF(block);
+  if (out != NULL && swap) {
+    PyObject *r = PyObject_CallMethod(out, "byteswap", NULL);
+    if (r == NULL) Py_CLEAR(out);
+    Py_XDECREF(r);
+  }
+  return out;
+}
+
 static PyObject *r_tell(PyObject *self, PyObject *unused) {
   (void)unused;
   tavbin_reader *h = R(self);
@@ -350,6 +404,9 @@ static PyMethodDef reader_methods[] = {
     {"leb128", (PyCFunction)(void (*)(void))r_leb128, METH_FASTCALL | METH_KEYWORDS,
      "leb128(max_bytes=10)\n--\n\nRead an unsigned LEB128 number of at most max_bytes bytes (above 10 acts as 10)."},
     ONEARG(bytes, "Read a block of n bytes. EofError (recorded, nothing read) if fewer remain."),
+    {"array", (PyCFunction)(void (*)(void))r_array, METH_FASTCALL,
+     "array(kind, count)\n--\n\nRead count values of kind in the reader's byte order, in one block read, as an "
+     "array.array."},
     NOARGS(tell, "Byte offset of the cursor. A partly read byte counts as not read."),
     NOARGS(remaining, "Bytes from the cursor to the end (the bit position is ignored)."),
     {NULL, NULL, 0, NULL},
@@ -468,12 +525,15 @@ static PyType_Slot writer_slots[] = {
 static PyType_Spec writer_spec = {"tavbin._speedups.Writer", sizeof(Handle), 0,
                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, writer_slots};
 
-/* bind(addresses, check_int, check_float, writer_bytes): addresses maps each
- * function's name to its address in the loaded module. Once per process. */
+/* bind(addresses, check_int, check_float, writer_bytes, codes, array_type,
+ * array_code, host_order): addresses maps each function's name to its address
+ * in the loaded module, codes each array kind to its type code. Once per process. */
 static PyObject *bind(PyObject *module, PyObject *args) {
   (void)module;
-  PyObject *addresses, *ci, *cf, *wb;
-  if (!PyArg_ParseTuple(args, "O!OOO:bind", &PyDict_Type, &addresses, &ci, &cf, &wb)) return NULL;
+  PyObject *addresses, *ci, *cf, *wb, *codes, *at, *ac, *ho;
+  if (!PyArg_ParseTuple(args, "O!OOOO!OOO:bind", &PyDict_Type, &addresses, &ci, &cf, &wb, &PyDict_Type, &codes, &at,
+                        &ac, &ho))
+    return NULL;
   if (bound) {
     PyErr_SetString(PyExc_RuntimeError, "bind() was already called");
     return NULL;
@@ -487,6 +547,20 @@ static PyObject *bind(PyObject *module, PyObject *args) {
     }
     memcpy((char *)&F + NAMES[i].offset, &p, sizeof p);
   }
+  for (int i = 0; i < 10; i++) {
+    PyObject *code = PyDict_GetItemString(codes, kinds[i].kind);
+    const char *c = code ? PyUnicode_AsUTF8(code) : NULL;
+    if (c == NULL || strlen(c) != 1) {
+      if (!PyErr_Occurred()) PyErr_Format(PyExc_KeyError, "no type code for %s", kinds[i].kind);
+      return NULL;
+    }
+    kinds[i].code[0] = c[0];
+    const char *bits = kinds[i].kind + 1; /* "8", "16", "32" or "64" */
+    kinds[i].width = bits[1] ? (uint64_t)((bits[0] - '0') * 10 + (bits[1] - '0')) / 8 : 1;
+  }
+  array_type = new_ref(at);
+  array_code = new_ref(ac);
+  host_order = new_ref(ho);
   check_int = new_ref(ci);
   check_float = new_ref(cf);
   writer_bytes = new_ref(wb);
