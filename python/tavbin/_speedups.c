@@ -16,6 +16,7 @@
  */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <limits.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -172,7 +173,9 @@ static PyObject *closed_query(PyObject *self, const char *where) {
 static int int_arg(PyObject *v, int is_signed, long long lo, unsigned long long hi, const char *what,
                    unsigned long long *out) {
   if (PyLong_CheckExact(v)) {
-    if (is_signed) {
+    /* The signed conversion walks the digits; the unsigned long long one goes
+     * through a byte array for anything above 2**30. */
+    if (is_signed || hi <= INT64_MAX) {
       int overflow = 0;
       long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
       if (!overflow && !(x == -1 && PyErr_Occurred()) && x >= lo && (x < 0 || (unsigned long long)x <= hi)) {
@@ -180,7 +183,11 @@ static int int_arg(PyObject *v, int is_signed, long long lo, unsigned long long 
         return 0;
       }
     } else {
+#if ULONG_MAX == UINT64_MAX
+      unsigned long long x = PyLong_AsUnsignedLong(v);
+#else
       unsigned long long x = PyLong_AsUnsignedLongLong(v);
+#endif
       if (!(x == (unsigned long long)-1 && PyErr_Occurred()) && x <= hi) {
         *out = x;
         return 0;
@@ -321,6 +328,45 @@ static struct {
 } kinds[10] = {{"u8"}, {"i8"}, {"u16"}, {"i16"}, {"u32"}, {"i32"}, {"u64"}, {"i64"}, {"f32"}, {"f64"}};
 static PyObject *array_type, *array_code, *host_order;
 
+/* Reverse the bytes of each value of width bytes in p[0..n). */
+static void swap_values(unsigned char *p, uint64_t n, uint64_t width) {
+#if defined(__GNUC__) || defined(__clang__)
+  if (width == 2) {
+    for (uint64_t i = 0; i < n; i += 2) {
+      uint16_t v;
+      memcpy(&v, p + i, 2);
+      v = __builtin_bswap16(v);
+      memcpy(p + i, &v, 2);
+    }
+    return;
+  }
+  if (width == 4) {
+    for (uint64_t i = 0; i < n; i += 4) {
+      uint32_t v;
+      memcpy(&v, p + i, 4);
+      v = __builtin_bswap32(v);
+      memcpy(p + i, &v, 4);
+    }
+    return;
+  }
+  if (width == 8) {
+    for (uint64_t i = 0; i < n; i += 8) {
+      uint64_t v;
+      memcpy(&v, p + i, 8);
+      v = __builtin_bswap64(v);
+      memcpy(p + i, &v, 8);
+    }
+    return;
+  }
+#endif
+  for (uint64_t i = 0; i < n; i += width)
+    for (uint64_t a = i, b = i + width - 1; a < b; a++, b--) {
+      unsigned char t = p[a];
+      p[a] = p[b];
+      p[b] = t;
+    }
+}
+
 static PyObject *r_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
   if (nargs != 2) {
     PyErr_SetString(PyExc_TypeError, "array() takes two arguments, kind and count");
@@ -351,6 +397,7 @@ static PyObject *r_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs
       Py_DECREF(block);
       return fail(self, s, "array", at);
     }
+    if (swap) swap_values((unsigned char *)PyBytes_AS_STRING(block), n, width);
   } else {
     /* More than the data holds: fails before it writes or allocates. */
     unsigned char stand_in;
@@ -358,11 +405,6 @@ static PyObject *r_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs
   }
   PyObject *out = PyObject_CallFunction(array_type, "sO", kinds[k].code, block);
   Py_DECREF(block);
-  if (out != NULL && swap) {
-    PyObject *r = PyObject_CallMethod(out, "byteswap", NULL);
-    if (r == NULL) Py_CLEAR(out);
-    Py_XDECREF(r);
-  }
   return out;
 }
 
