@@ -581,19 +581,16 @@ class LsbBits:
         self._bit = 0
         self._open = True
 
-    def _check(self, where: str) -> None:
-        if not self._open or self._reader._h is not self._h:
-            raise ValueError(f"LsbBits.{where}() after done() or on a closed reader")
-
     def read(self, count: int) -> int:
         """The next count (1 to 64) bits, the first one read the least significant.
-        InvalidArgError for a count of 0 or above 64, EofError if fewer bits remain;
-        nothing is consumed then. The error's offset is the byte the first bit would
-        have come from."""
+        InvalidArgError for a count of 0 or above 64, or after done(); EofError if
+        fewer bits remain; nothing is consumed then. The error's offset is the byte
+        the first bit would have come from. ValueError once the reader is closed."""
         count = check_int(count, 0, U32_MAX, "count")
-        self._check("read")
+        if self._reader._h is not self._h:
+            raise ValueError("LsbBits.read() on a closed reader")
         byte = self._start + (self._bit >> 3)
-        if not 1 <= count <= 64:
+        if not 1 <= count <= 64 or not self._open:
             raise error(Status.INVALID_ARG, "LsbBits.read", byte)
         view = self._h.view
         end = self._start * 8 + self._bit + count
@@ -605,7 +602,6 @@ class LsbBits:
 
     def align(self) -> None:
         """Drop the rest of a partly read byte."""
-        self._check("align")
         self._bit = (self._bit + 7) & ~7
 
     def done(self) -> None:

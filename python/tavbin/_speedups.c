@@ -301,10 +301,13 @@ static PyObject *r_bytes(PyObject *self, PyObject *arg) {
   tavbin_reader *h = R(self);
   uint64_t at = F.tell(h);
   if (h != NULL && n <= F.remaining(h) && n <= PY_SSIZE_T_MAX) {
+    /* Held across the allocation, which could run a finaliser that closes this
+     * reader: the handle then lives until the read is done. */
+    PyObject *owner = new_ref(((Handle *)self)->owner);
     PyObject *out = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)n);
+    st s = out == NULL ? 0 : F.bytes(h, PyBytes_AS_STRING(out), n);
+    Py_DECREF(owner);
     if (out == NULL) return NULL;
-    /* The allocation ran no Python code: h is still this reader's. */
-    st s = F.bytes(h, PyBytes_AS_STRING(out), n);
     if (s) {
       Py_DECREF(out);
       return fail(self, s, "bytes", at);
@@ -390,9 +393,11 @@ static PyObject *r_array(PyObject *self, PyObject *const *args, Py_ssize_t nargs
   uint64_t at = F.tell(h);
   PyObject *block;
   if (h != NULL && n <= F.remaining(h) && n <= PY_SSIZE_T_MAX) {
+    PyObject *owner = new_ref(((Handle *)self)->owner); /* as in r_bytes */
     block = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)n);
+    st s = block == NULL ? 0 : F.bytes(h, PyBytes_AS_STRING(block), n);
+    Py_DECREF(owner);
     if (block == NULL) return NULL;
-    st s = F.bytes(h, PyBytes_AS_STRING(block), n);
     if (s) {
       Py_DECREF(block);
       return fail(self, s, "array", at);
