@@ -64,6 +64,7 @@ _c_u8, _c_i8, _c_u16, _c_i16, _c_u32, _c_i32, _c_f32, _c_u64, _c_i64, _c_f64 = (
 _c_peek_u8, _c_peek_u16, _c_peek_u32, _c_peek_u64 = (unchecked(f"tavbin_peek_u{w}") for w in (8, 16, 32, 64))
 _c_u8_at, _c_u16_at, _c_u32_at, _c_u64_at = (unchecked(f"tavbin_u{w}_at") for w in (8, 16, 32, 64))
 _c_bits = unchecked("tavbin_bits")
+_c_tell = unchecked("tavbin_tell")
 _c_leb128 = unchecked("tavbin_leb128")
 _c_bytes = unchecked("tavbin_bytes")
 _c_ascii = unchecked("tavbin_ascii")
@@ -318,17 +319,18 @@ class ReaderAPI(Handle):
         if type(count) is not int or not 0 <= count <= U32_MAX:
             count = check_int(count, 0, U32_MAX, "count")
         h = self._h
-        at = lib.tavbin_tell(h)
-        out = c_uint64()
-        status = _c_bits(h, c_uint32(count), byref(out))
-        mark = self._mark
+        # Where it starts, to know afterwards whether a byte is left partly read
+        # (lsb_bits and the offsets of failed reads need that).
+        at = _c_tell(h)
+        status = _c_bits(h, c_uint32(count), self._ref)
         if status:
             if status == Status.EOF:
                 self._mark = None
             self._fail(status, "bits", at)
+        mark = self._mark
         bit = at * 8 + count + (mark[1] if mark is not None and mark[0] == at else 0)
         self._mark = (bit >> 3, bit & 7)
-        return out.value
+        return self._out.u64
 
     def leb128(self, max_bytes: int = 10) -> int:
         """Read an unsigned LEB128 number of at most max_bytes bytes (above 10 acts as 10).
