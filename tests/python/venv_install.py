@@ -42,9 +42,15 @@ def run(cmd, **kwargs):
     subprocess.run(cmd, check=True, **kwargs)
 
 
-def build_wheel(pip, source, out, bundle, env):
+def build_wheel(pip, package, out, bundle, env):
+    # From a copy of its own: building writes build/ and *.egg-info beside the
+    # sources, and a build directory used before would skip the compiler.
+    source = out + "-src"
+    shutil.copytree(package, source, ignore=shutil.ignore_patterns("build", "dist", "*.egg-info", "__pycache__"))
     os.makedirs(out)
-    env = dict(env, TAVBIN_BUNDLE=os.path.abspath(bundle))
+    env = dict(env)
+    if bundle:
+        env["TAVBIN_BUNDLE"] = os.path.abspath(bundle)
     run([pip, "wheel", "--no-index", "--no-build-isolation", "--no-deps", "-w", out, source], env=env)
     wheels = glob.glob(os.path.join(out, "*.whl"))
     assert len(wheels) == 1, wheels
@@ -71,9 +77,7 @@ def main() -> int:
         return 77
 
     shutil.rmtree(args.work, ignore_errors=True)
-    source = os.path.join(args.work, "src")
-    # A copy: building writes build/ and *.egg-info beside the sources.
-    shutil.copytree(args.package, source, ignore=shutil.ignore_patterns("build", "dist", "*.egg-info", "__pycache__"))
+    source = args.package
     venv = os.path.join(args.work, "venv")
     bindir = os.path.join(venv, "Scripts" if os.name == "nt" else "bin")
     pip = os.path.join(bindir, "pip")
@@ -93,6 +97,16 @@ def main() -> int:
         assert not any(n.endswith(".c") for n in names), names
         run([pip, "install", "--no-index", "--no-deps", wheel_file], env=env)
         run([os.path.join(bindir, "python"), "-c", CHECK], env=env, cwd=args.work)
+
+        # Where the extension cannot be compiled, the package still builds and
+        # installs, and runs on ctypes.
+        broken = dict(env, CC=os.path.join(args.work, "no-such-compiler"))
+        wheel_file, names, _ = build_wheel(pip, source, os.path.join(args.work, "dist-no-compiler"), None, broken)
+        assert not any(n.startswith("tavbin/_speedups") for n in names), names
+        run([pip, "install", "--no-index", "--no-deps", "--force-reinstall", wheel_file], env=env)
+        plain = "import tavbin; assert not tavbin.ACCELERATED; assert tavbin.Reader(b'abcd').u16() == 0x6162"
+        run([os.path.join(bindir, "python"), "-c", plain], env=dict(env, TAVBIN_LIBRARY=os.path.abspath(args.bundle)),
+            cwd=args.work)
 
     dll = args.dll
     if not dll:
