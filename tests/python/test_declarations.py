@@ -3,6 +3,7 @@ module is found."""
 
 import ctypes
 import ctypes.util
+import importlib.util
 import os
 import re
 import shutil
@@ -167,4 +168,6 @@ def test_the_path_switch(pure):
     env["PYTHONPATH"] = os.pathsep.join(sys.path)
     code = "import tavbin; print(tavbin.ACCELERATED, tavbin.Reader(b'abcd').u32())"
     result = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
-    assert result.stdout.split() == [str(expected and not pure), str(0x61626364)], result.stderr
+    built = importlib.util.find_spec("tavbin._speedups") is not None
+    assert built or not expected
+    assert result.stdout.split() == [str(built and not pure), str(0x61626364)], result.stderr
