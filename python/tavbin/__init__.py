@@ -44,21 +44,20 @@ from ._errors import (
     strerror,
 )
 from ._memory import load_u16, load_u32, load_u64, store_u16, store_u32, store_u64, zigzag_decode, zigzag_encode
-from ._reader import LsbBits
+from ._reader import LsbBits, Reader
+from ._writer import Writer
 
 ACCELERATED = False
 """True when Reader and Writer are the compiled fast path (TAVBIN_PURE=1 in the
 environment before import forces the ctypes path)."""
+
 if os.environ.get("TAVBIN_PURE") != "1":
     try:
-        from ._fast import Reader, Writer
-    except ImportError:
+        from ._fast import Reader, Writer  # noqa: F811
+    except ImportError:  # not built: the ctypes classes stay
         pass
     else:
         ACCELERATED = True
-if not ACCELERATED:
-    from ._reader import Reader
-    from ._writer import Writer
 
 __version__ = "1.0.0"
 

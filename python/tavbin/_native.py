@@ -193,7 +193,6 @@ def unchecked(name: str) -> Any:
     return fn
 
 
-
 def address(name: str) -> int:
     """The address of the C function `name` in the loaded module."""
     return ctypes.cast(getattr(lib, name), c_void_p).value or 0

@@ -30,10 +30,7 @@ from ._errors import (
     LITTLE,
     U32_MAX,
     U64_MAX,
-    EofError,
-    InvalidArgError,
     Status,
-    TooLargeError,
     check_int,
     error,
 )

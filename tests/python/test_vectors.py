@@ -5,7 +5,6 @@ file in the same format."""
 import math
 import os
 import pathlib
-import shlex
 
 import pytest
 

@@ -91,7 +91,7 @@ def main() -> int:
         platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
         interp = f"cp{sys.version_info[0]}{sys.version_info[1]}"
         assert os.path.basename(wheel_file).endswith(f"-{interp}-{interp}-{platform}.whl"), wheel_file
-        assert f"Root-Is-Purelib: false" in tag, tag
+        assert "Root-Is-Purelib: false" in tag, tag
         assert "tavbin/libbinary-read-util.so.1" in names, names
         assert any(n.startswith("tavbin/_speedups.") and n.endswith(".so") for n in names), names
         assert not any(n.endswith(".c") for n in names), names
