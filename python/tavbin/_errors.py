@@ -47,8 +47,8 @@ class Error(Exception):
 
     Raised as one of the subclasses, one per status; catch Error for all of them.
     `offset` is where the failed call began: the reader's tell() just before it,
-    or the writer's length (where the append would have gone); None where there
-    is no handle (the stateless loads and stores).
+    the writer's length (where the append would have gone), or the offset given
+    to a load or store.
     """
 
     default_status: Optional[Status] = None

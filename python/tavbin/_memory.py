@@ -28,7 +28,7 @@ def _load(fn: Callable[..., int], out: Any, data: BytesLike, order: int, offset:
     with Borrowed(data) as buf:
         status = fn(*_at(buf, offset), order, byref(out))
     if status:
-        raise error(status, where)
+        raise error(status, where, offset)
     return out.value
 
 
@@ -39,7 +39,7 @@ def _store(fn: Callable[..., int], buffer: BytesLike, value: int, high: int, ord
     with Borrowed(buffer, writable=True) as buf:
         status = fn(*_at(buf, offset), order, value)
     if status:
-        raise error(status, where)
+        raise error(status, where, offset)
 
 
 def load_u16(data: BytesLike, order: int = BIG, offset: int = 0) -> int:
