@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
-"""Nanoseconds per value read from Python: tavbin's Reader beside the standard library.
+"""Nanoseconds per value read and written from Python: tavbin's Reader and Writer,
+on the compiled fast path and on the ctypes path, beside the standard library.
 
-Usage (from the repository root, after a build):
-  TAVBIN_LIBRARY=build/default/libbinary-read-util.so.1 PYTHONPATH=python \
-      python3 bench/python_read.py [--count N] [--repeat R]
+Usage (from the repository root, after a build, which builds the package with its
+fast path into build/default/tests/python/lib):
+  TAVBIN_LIBRARY=build/default/libbinary-read-util.so.1 \
+  PYTHONPATH=build/default/tests/python/lib python3 bench/python_read.py [--count N] [--repeat R]
+
+Both paths are measured in the same run (tavbin._fast and tavbin._reader /
+tavbin._writer hold the two classes); without the fast path built, only ctypes.
 
 Each figure is the best of R short runs over N values, so it is the cost of the
 call in a quiet moment, not an average over other processes' noise; the cases take
@@ -22,7 +27,16 @@ import time
 from typing import Callable, List, Tuple
 
 import tavbin
-from tavbin import _native
+from tavbin import _native, _reader, _writer
+
+PATHS = [("ctypes", _reader.Reader, _writer.Writer)]
+try:
+    from tavbin import _fast
+except ImportError:
+    pass
+else:
+    PATHS.insert(0, ("fast", _fast.Reader, _fast.Writer))
+ARRAY = 1000  # values per Reader.array call
 
 
 def leb128_decode(data: bytes, pos: int) -> Tuple[int, int]:
@@ -57,44 +71,82 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
                 w.leb128(value)
             lebs[name] = w.getvalue()
     unpack = struct.Struct(">I").unpack_from
+    pack = struct.Struct(">I").pack
+    block = struct.Struct(f">{ARRAY}I").unpack_from
+    rounds = max(1, count // ARRAY)
+    u32_values = [rng.getrandbits(32) for _ in range(count)]
 
-    def reader_u32() -> None:
-        r = tavbin.Reader(u32s)
-        for _ in range(count):
-            r.u32()
-        r.close()
+    def reader_u32(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(u32s)
+            for _ in range(count):
+                r.u32()
+            r.close()
 
-    def struct_unpack_from() -> None:
-        for pos in range(0, 4 * count, 4):
-            struct.unpack_from(">I", u32s, pos)
+        return run
 
     def struct_compiled() -> None:
-        for pos in range(0, 4 * count, 4):
+        pos = 0
+        for _ in range(count):
             unpack(u32s, pos)
+            pos += 4
 
     def int_from_bytes() -> None:
         for pos in range(0, 4 * count, 4):
             int.from_bytes(u32s[pos : pos + 4], "big")
 
-    # Why the package calls each function through a twin without argtypes: the
-    # same C call, with and without ctypes' per-argument checks.
+    def writer_u32(Writer: type) -> Callable[[], None]:
+        def run() -> None:
+            w = Writer()
+            for v in u32_values:
+                w.u32(v)
+            w.close()
+
+        return run
+
+    def struct_pack() -> None:
+        out = bytearray()
+        for v in u32_values:
+            out += pack(v)
+
+    # Reader.array: ARRAY values per call, reported per value. One reader for
+    # every run: opening one costs as much as a few calls, and a run makes only
+    # count / ARRAY of them.
+    def reader_array(Reader: type) -> Callable[[], None]:
+        r = Reader(u32s)
+
+        def run() -> None:
+            r.seek(0)
+            for _ in range(rounds):
+                r.array("u32", ARRAY)
+
+        return run
+
+    def struct_block() -> None:
+        pos = 0
+        for _ in range(rounds):
+            block(u32s, pos)
+            pos += 4 * ARRAY
+
+    # Why the ctypes path calls each function through a twin without argtypes:
+    # the same C call, with and without ctypes' per-argument checks.
     def declared_call() -> None:
-        r = tavbin.Reader(u32s)
+        r = _reader.Reader(u32s)
         fn, h, out = _native.lib.tavbin_u32, r._h, ctypes.c_uint32()
         for _ in range(count):
             fn(h, out)
         r.close()
 
     def unchecked_call() -> None:
-        r = tavbin.Reader(u32s)
+        r = _reader.Reader(u32s)
         fn, h, out = _native.unchecked("tavbin_u32"), r._h, ctypes.byref(ctypes.c_uint32())
         for _ in range(count):
             fn(h, out)
         r.close()
 
-    def reader_leb128(data: bytes) -> Callable[[], None]:
+    def reader_leb128(Reader: type, data: bytes) -> Callable[[], None]:
         def run() -> None:
-            r = tavbin.Reader(data)
+            r = Reader(data)
             for _ in range(count):
                 r.leb128()
             r.close()
@@ -109,21 +161,30 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
 
         return run
 
-    return [
-        ("Reader.u32()", reader_u32),
-        ("struct.unpack_from('>I', buf, pos)", struct_unpack_from),
-        ("struct.Struct('>I').unpack_from(buf, pos)", struct_compiled),
-        ("int.from_bytes(buf[pos:pos + 4], 'big')", int_from_bytes),
-        ("  tavbin_u32 alone, through its declared argtypes", declared_call),
-        ("  tavbin_u32 alone, through the unchecked twin", unchecked_call),
-    ] + [
-        case
-        for size, data in lebs.items()
-        for case in (
-            (f"Reader.leb128(), {size}", reader_leb128(data)),
-            (f"pure-Python LEB128 decoder, {size}", python_leb128(data)),
-        )
+    per_array = count / (rounds * ARRAY)  # the runs are timed per count values
+    out = [(f"Reader.u32(), {path}", reader_u32(R), 1.0) for path, R, _ in PATHS]
+    out += [
+        ("struct.Struct('>I').unpack_from(buf, pos); pos += 4", struct_compiled, 1.0),
+        ("int.from_bytes(buf[pos:pos + 4], 'big')", int_from_bytes, 1.0),
+        ("  tavbin_u32 alone, through its declared argtypes", declared_call, 1.0),
+        ("  tavbin_u32 alone, through the unchecked twin", unchecked_call, 1.0),
     ]
+    out += [(f"Writer.u32(v), {path}", writer_u32(W), 1.0) for path, _, W in PATHS]
+    out += [("out += Struct('>I').pack(v), out a bytearray", struct_pack, 1.0)]
+    out += [(f"Reader.array('u32', {ARRAY}) per value, {path}", reader_array(R), per_array) for path, R, _ in PATHS]
+    out += [(f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value", struct_block, per_array)]
+    for size, data in lebs.items():
+        out += [(f"Reader.leb128(), {size}, {path}", reader_leb128(R, data), 1.0) for path, R, _ in PATHS]
+        out += [(f"pure-Python LEB128 decoder, {size}", python_leb128(data), 1.0)]
+    return out
+
+
+RATIOS = [
+    ("Reader.u32(), fast", "struct.Struct('>I').unpack_from(buf, pos); pos += 4", 0.75),
+    ("Reader.leb128(), 1 to 5 bytes, fast", "pure-Python LEB128 decoder, 1 to 5 bytes", 0.25),
+    ("Writer.u32(v), fast", "out += Struct('>I').pack(v), out a bytearray", 0.75),
+    (f"Reader.array('u32', {ARRAY}) per value, fast", f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value", 0.25),
+]
 
 
 def cpu_name() -> str:
@@ -145,12 +206,16 @@ def main() -> None:
     print(f"{cpu_name()}; {platform.python_implementation()} {platform.python_version()}; module {tavbin._native.path}")
     print(f"{'ns per value':>12}  what (best of {args.repeat} runs of {args.count} values)")
     runs = cases(args.count)
-    best = {name: float("inf") for name, _ in runs}
+    best = {name: float("inf") for name, _, _ in runs}
     for _ in range(args.repeat):
-        for name, run in runs:
-            best[name] = min(best[name], ns_per_value(run, args.count))
-    for name, _ in runs:
+        for name, run, scale in runs:
+            best[name] = min(best[name], ns_per_value(run, args.count) * scale)
+    for name, _, _ in runs:
         print(f"{best[name]:12.1f}  {name}")
+    print(f"{'ratio':>12}  goal")
+    for mine, theirs, goal in RATIOS:
+        if mine in best:
+            print(f"{best[mine] / best[theirs]:12.2f}  <= {goal}: {mine} / {theirs}")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # valgrind memcheck over the unit tests (the C++ wrapper's included) and the fuzz
 # seed replays of the `default` build: any error or any leaked block, of any kind,
-# fails.
+# fails. Then part of the Python suite on the package's compiled fast path.
 #   tools/valgrind.sh   (builds the `default` preset first, if need be)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,4 +17,15 @@ done
 for t in $(grep '^[a-z]' fuzz/targets.txt); do
   run "$build/fuzz/${t}_replay" -random=500 "fuzz/corpus/$t"
 done
+# The Python package's fast path: no invalid access from the extension while a
+# representative part of the suite runs (CPython's own blocks at exit are not
+# counted as leaks).
+lib=$build/tests/python/lib
+if compgen -G "$lib/tavbin/_speedups*.so" >/dev/null; then
+  printf -- '--- the Python fast path: tests/python/test_vectors.py test_errors.py\n'
+  PYTHONMALLOC=malloc TAVBIN_LIBRARY="$PWD/$build/libbinary-read-util.so.1" PYTHONPATH="$lib" \
+    TAVBIN_EXPECT_ACCELERATED=1 PYTHONDONTWRITEBYTECODE=1 \
+    valgrind -q --error-exitcode=1 --errors-for-leak-kinds=none --track-origins=yes \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python/test_vectors.py tests/python/test_errors.py
+fi
 echo "valgrind: no errors, no leaks"

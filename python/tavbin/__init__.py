@@ -19,10 +19,16 @@ Example: write a few values, then read them back.
     ...     hex(r.u32()), r.leb128(), r.string_u32(max_len=15)
     ('0xcafef00d', 624485, b'hi')
 
+Reader and Writer are compiled where the package was installed with a C
+compiler (ACCELERATED is then True); otherwise, or with TAVBIN_PURE=1 in the
+environment, they call the module through ctypes, with the same behaviour.
+
 The module is found through the TAVBIN_LIBRARY environment variable (a path),
 then a copy inside this package, then the system loader's search by name
 (binary-read-util.dll on Windows, libbinary-read-util.so.1 elsewhere).
 """
+
+import os
 
 from ._buffer import BytesLike
 from ._errors import (
@@ -37,19 +43,33 @@ from ._errors import (
     TooLargeError,
     strerror,
 )
-from ._memory import load_u16, load_u32, load_u64, store_u16, store_u32, store_u64
-from ._reader import Reader
+from ._memory import load_u16, load_u32, load_u64, store_u16, store_u32, store_u64, zigzag_decode, zigzag_encode
+from ._reader import LsbBits, Reader
 from ._writer import Writer
+
+ACCELERATED = False
+"""True when Reader and Writer are the compiled fast path (TAVBIN_PURE=1 in the
+environment before import forces the ctypes path)."""
+
+if os.environ.get("TAVBIN_PURE") != "1":
+    try:
+        from ._fast import Reader, Writer  # noqa: F811
+    except ImportError:  # not built: the ctypes classes stay
+        pass
+    else:
+        ACCELERATED = True
 
 __version__ = "1.0.0"
 
 __all__ = [
+    "ACCELERATED",
     "BIG",
     "LITTLE",
     "BytesLike",
     "EofError",
     "Error",
     "InvalidArgError",
+    "LsbBits",
     "OomError",
     "RangeError",
     "Reader",
@@ -63,4 +83,6 @@ __all__ = [
     "store_u32",
     "store_u64",
     "strerror",
+    "zigzag_decode",
+    "zigzag_encode",
 ]

@@ -46,12 +46,15 @@ class Error(Exception):
     """A C call failed. `status` tells how; the message holds its text.
 
     Raised as one of the subclasses, one per status; catch Error for all of them.
+    `offset` is where the failed call began: the reader's tell() just before it,
+    the writer's length (where the append would have gone), or the offset given
+    to a load or store.
     """
 
     default_status: Optional[Status] = None
     status: Any
 
-    def __init__(self, status: Optional[int] = None, where: Optional[str] = None) -> None:
+    def __init__(self, status: Optional[int] = None, where: Optional[str] = None, offset: Optional[int] = None) -> None:
         if status is None:
             status = self.default_status
         try:
@@ -59,15 +62,16 @@ class Error(Exception):
         except ValueError:
             self.status = status  # a status this package does not know
         self.where = where
+        self.offset = offset
         text = strerror(int(status)) if status is not None else "error"
         super().__init__(f"{where}: {text}" if where else text)
 
     def __reduce__(self) -> Tuple[Any, ...]:
-        return type(self), (self.status, self.where)
+        return type(self), (self.status, self.where, self.offset)
 
 
-class EofError(Error):
-    """Fewer bytes remain than the read needs (Status.EOF)."""
+class EofError(Error, EOFError):
+    """Fewer bytes remain than the read needs (Status.EOF); also an EOFError."""
 
     default_status = Status.EOF
 
@@ -101,9 +105,9 @@ _BY_STATUS: Dict[int, Type[Error]] = {
 }
 
 
-def error(status: int, where: str) -> Error:
+def error(status: int, where: str, offset: Optional[int] = None) -> Error:
     """The exception for a failed call of `where` that returned `status`."""
-    return _BY_STATUS.get(status, Error)(status, where)
+    return _BY_STATUS.get(status, Error)(status, where, offset)
 
 
 def check_int(value: Any, low: int, high: int, what: str) -> int:

@@ -1,4 +1,4 @@
-"""What Reader and Writer share: one C handle, closed exactly once."""
+"""What Reader and Writer share: one C handle, freed when its last user lets go."""
 
 from __future__ import annotations
 
@@ -10,39 +10,61 @@ from ._errors import BIG, LITTLE, U32_MAX, InvalidArgError, OomError, Status, ch
 _H = TypeVar("_H", bound="Handle")
 
 
+def owner_type(pointer_type: Any, c_close: Any) -> Any:
+    """A pointer type whose instances own the C handle they point to.
+
+    A Reader or Writer keeps one in `_h`; every call loads it once and hands it to
+    ctypes, which holds it until the C function returns. close() only drops the
+    object's reference, so a call still running on another thread keeps the handle
+    (and the buffer a reader borrows, kept on the owner) alive; the last reference
+    to go frees them, as .NET's SafeHandle does.
+    """
+
+    class Owner(pointer_type):  # type: ignore[misc, valid-type]
+        _type_ = pointer_type._type_
+
+        def __del__(self, _close: Any = c_close) -> None:
+            if self:
+                _close(self)
+            borrow = self.__dict__.pop("borrow", None)
+            if borrow is not None:
+                borrow.release()
+
+    Owner.__name__ = Owner.__qualname__ = "Owned" + pointer_type._type_.__name__
+    return Owner
+
+
 class Handle:
     """Owns one C handle, destroyed by close(), a with block, or garbage collection.
     After close() the handle is NULL, which every C call refuses; the refusal then
     becomes ValueError."""
 
-    __slots__ = ("_h", "__weakref__")
-    _c_close: ClassVar[Any]
+    __slots__ = ()
+    _h: Any
     _c_set_endian: ClassVar[Any]
     _c_last_error: ClassVar[Any]
 
     def _adopt(self, h: Any, order: int) -> None:
-        """Keep the handle an open function returned, or say why it returned NULL."""
+        """Say why an open function returned NULL."""
         name = type(self).__name__
         if not h:
             if order not in (BIG, LITTLE):
                 raise InvalidArgError(where=f"{name}: order must be BIG or LITTLE")
             raise OomError(where=name)
-        self._h = h
 
     def close(self) -> None:
-        """Destroy the handle. Safe to repeat."""
-        h = getattr(self, "_h", None)  # absent if __init__ failed early
+        """Destroy the handle. Safe to repeat, and from another thread while a call
+        runs: that call completes first."""
+        try:
+            h = self._h
+        except AttributeError:  # __init__ failed early
+            return
         if h:
             self._h = None
-            self._c_close(h)
-            self._after_close()
-
-    def _after_close(self) -> None:
-        pass
 
     def __del__(self) -> None:
-        # Only the handle and class attributes are touched, so this also works
-        # while the interpreter shuts down and module globals are gone.
+        # Only the handle is touched, so this also works while the interpreter
+        # shuts down and module globals are gone.
         self.close()
 
     def __enter__(self: _H) -> _H:
@@ -65,9 +87,11 @@ class Handle:
         """Change the byte order of what follows: the cursor does not move, bytes
         already written stay as they are. InvalidArgError (recorded, order kept)
         if order is not BIG or LITTLE."""
-        status = self._c_set_endian(self._h, check_int(order, 0, U32_MAX, "order"))
+        order = check_int(order, 0, U32_MAX, "order")
+        status = self._c_set_endian(self._h, order)
         if status:
             self._fail(status, "set_endian")
+        self._order = order
 
     @property
     def last_error(self) -> Status:
@@ -78,15 +102,22 @@ class Handle:
         # A copy would share the C handle and close it a second time.
         raise TypeError(f"cannot copy or pickle a {type(self).__name__}: it owns a C handle")
 
-    def _fail(self, status: int, where: str) -> NoReturn:
+    def _fail(self, status: int, where: str, offset: Optional[int] = None) -> NoReturn:
         name = type(self).__name__
-        if not self._h:
+        h = self._h
+        if not h:
             raise ValueError(f"{name}.{where}() on a closed {name.lower()}")
-        raise error(status, f"{name}.{where}")
+        if offset is None:
+            offset = self._failed_at(h, where)
+        raise error(status, f"{name}.{where}", offset)
+
+    def _failed_at(self, h: Any, where: str) -> int:
+        raise NotImplementedError
 
     def _live(self, where: str) -> Any:
         """The handle, for the C calls that would take NULL silently (queries)."""
-        if not self._h:
+        h = self._h
+        if not h:
             name = type(self).__name__
             raise ValueError(f"{name}.{where} on a closed {name.lower()}")
-        return self._h
+        return h

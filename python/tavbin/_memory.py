@@ -28,7 +28,7 @@ def _load(fn: Callable[..., int], out: Any, data: BytesLike, order: int, offset:
     with Borrowed(data) as buf:
         status = fn(*_at(buf, offset), order, byref(out))
     if status:
-        raise error(status, where)
+        raise error(status, where, offset)
     return out.value
 
 
@@ -39,7 +39,7 @@ def _store(fn: Callable[..., int], buffer: BytesLike, value: int, high: int, ord
     with Borrowed(buffer, writable=True) as buf:
         status = fn(*_at(buf, offset), order, value)
     if status:
-        raise error(status, where)
+        raise error(status, where, offset)
 
 
 def load_u16(data: BytesLike, order: int = BIG, offset: int = 0) -> int:
@@ -76,3 +76,21 @@ def store_u64(buffer: BytesLike, value: int, order: int = BIG, offset: int = 0) 
     """Write `value` (0 to 2**64 - 1) as 8 bytes at byte `offset` of a writable buffer.
     RangeError if fewer than 8 bytes lie there (nothing is written)."""
     _store(lib.tavbin_store_u64, buffer, value, U64_MAX, order, offset, "store_u64")
+
+
+_I64_MIN, _I64_MAX = -(2**63), 2**63 - 1
+
+
+def zigzag_encode(v: int) -> int:
+    """Map a signed 64-bit value to an unsigned one so that small magnitudes of
+    either sign stay small (0, -1, 1, -2 ... become 0, 1, 2, 3 ...), for
+    Writer.leb128. OverflowError outside the int64 range."""
+    v = check_int(v, _I64_MIN, _I64_MAX, "v")
+    return ((v << 1) ^ (v >> 63)) & U64_MAX
+
+
+def zigzag_decode(u: int) -> int:
+    """The inverse of zigzag_encode, for a value read with Reader.leb128.
+    OverflowError outside 0 to 2**64 - 1."""
+    u = check_int(u, 0, U64_MAX, "u")
+    return (u >> 1) ^ -(u & 1)

@@ -142,6 +142,8 @@ def load_library(
     Tried in order: the path in TAVBIN_LIBRARY, the copy inside this package, and
     the system loader's search by file name. The first that loads and exports every
     function wins. If none does, one OSError lists every attempt and its reason.
+    A TAVBIN_LIBRARY that is set is the only candidate: if it does not load, the
+    OSError names it and nothing else is tried.
     """
     environ = os.environ if environ is None else environ
     package_dir = os.path.dirname(os.path.abspath(__file__)) if package_dir is None else package_dir
@@ -156,6 +158,8 @@ def load_library(
         (f"{LIBRARY_NAME} by the system loader's search", LIBRARY_NAME, "",
          {"winmode": 0} if sys.platform == "win32" else {}),
     ]
+    if from_env:
+        candidates = candidates[:1]
     tried = []
     for what, target, absent, kwargs in candidates:
         if target is None:
@@ -168,6 +172,8 @@ def load_library(
             tried.append(f"{what}: {e}")
             continue
         return lib, target
+    if from_env:
+        raise OSError(f"cannot load the binary-read-util module named by {tried[0]}")
     raise OSError("cannot load the binary-read-util module; tried:\n  " + "\n  ".join(tried))
 
 
@@ -186,3 +192,7 @@ def unchecked(name: str) -> Any:
     fn.restype = FUNCTIONS[name][0]
     return fn
 
+
+def address(name: str) -> int:
+    """The address of the C function `name` in the loaded module."""
+    return ctypes.cast(getattr(lib, name), c_void_p).value or 0

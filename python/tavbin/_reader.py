@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import builtins
+import mmap
 import ctypes
 from ctypes import (
     byref,
@@ -19,12 +20,22 @@ from ctypes import (
     create_string_buffer,
     string_at,
 )
-from typing import Any
+import sys
+from array import array as _array
+from typing import Any, Optional, Tuple
 
 from ._buffer import Borrowed, BytesLike
-from ._errors import BIG, U32_MAX, U64_MAX, check_int
-from ._handle import Handle
-from ._native import lib, unchecked
+from ._errors import (
+    BIG,
+    LITTLE,
+    U32_MAX,
+    U64_MAX,
+    Status,
+    check_int,
+    error,
+)
+from ._handle import Handle, owner_type
+from ._native import ReaderHandle, lib, unchecked
 
 
 class _Out(ctypes.Union):
@@ -50,6 +61,7 @@ _c_u8, _c_i8, _c_u16, _c_i16, _c_u32, _c_i32, _c_f32, _c_u64, _c_i64, _c_f64 = (
 _c_peek_u8, _c_peek_u16, _c_peek_u32, _c_peek_u64 = (unchecked(f"tavbin_peek_u{w}") for w in (8, 16, 32, 64))
 _c_u8_at, _c_u16_at, _c_u32_at, _c_u64_at = (unchecked(f"tavbin_u{w}_at") for w in (8, 16, 32, 64))
 _c_bits = unchecked("tavbin_bits")
+_c_tell = unchecked("tavbin_tell")
 _c_leb128 = unchecked("tavbin_leb128")
 _c_bytes = unchecked("tavbin_bytes")
 _c_ascii = unchecked("tavbin_ascii")
@@ -67,10 +79,38 @@ def _size_arg(value: Any, what: str) -> c_uint64:
     return c_uint64(value)
 
 
-class Reader(Handle):
+_Owner = owner_type(ReaderHandle, lib.tavbin_close)
+
+# The array.array type code of each kind, for this platform's C types.
+ARRAY_CODES = {}
+for _kind, _codes in (
+    ("u8", "B"), ("i8", "b"), ("u16", "H"), ("i16", "h"), ("u32", "IL"), ("i32", "il"),
+    ("u64", "QL"), ("i64", "ql"), ("f32", "f"), ("f64", "d"),
+):
+    _width = int(_kind[1:]) // 8
+    ARRAY_CODES[_kind] = next(c for c in _codes if _array(c).itemsize == _width)
+HOST_ORDER = LITTLE if sys.byteorder == "little" else BIG
+
+# The calls that skip the rest of a partly read byte before they read, and leave
+# the cursor there when they fail (see _failed_at).
+_ALIGNING = frozenset(
+    ("u8", "i8", "u16", "i16", "u32", "i32", "f32", "u64", "i64", "f64", "bytes", "ascii", "skip", "leb128")
+)
+
+
+def array_code(kind: Any) -> str:
+    """The array.array type code of a kind; ValueError for an unknown kind."""
+    code = ARRAY_CODES.get(kind) if isinstance(kind, str) else None
+    if code is None:
+        raise ValueError(f"kind must be one of {' '.join(ARRAY_CODES)}, not {kind!r}")
+    return code
+
+
+class ReaderAPI(Handle):
     """A cursor over bytes you own: fixed-width integers and floats in a chosen byte
-    order, blocks, length-prefixed strings, LEB128, bit fields, peeks and reads at
-    absolute offsets. It never reads outside `data`.
+    order, blocks, length-prefixed and NUL-terminated strings, unsigned and signed
+    LEB128, bit fields in either bit order, sub-readers, bulk values, peeks and
+    reads at absolute offsets. It never reads outside `data`.
 
     data:  any bytes-like object (bytes, bytearray, memoryview, mmap, array.array).
            The reader holds a reference to it and exports its buffer until close():
@@ -79,29 +119,56 @@ class Reader(Handle):
     order: BIG or LITTLE, for the multi-byte reads; set_endian changes it.
 
     Every read returns its value when the C call succeeds and otherwise raises the
-    Error subclass of the status; the cursor and last_error are then exactly what
-    the C call left (see tavbin.h). After close(), every call raises ValueError.
-    A reader may be used on any thread, but not by two threads at once.
+    Error subclass of the status, its offset the tell() before the call; the cursor
+    and last_error are then exactly what the C call left (see tavbin.h). After
+    close(), every call raises ValueError. A reader may be used on any thread, but
+    not by two threads at once; closing it while another thread reads is safe (the
+    read completes or raises ValueError).
     """
 
-    __slots__ = ("_out", "_ref", "_data")
-    _c_close = lib.tavbin_close
+    __slots__ = ()
     _c_set_endian = lib.tavbin_set_endian
     _c_last_error = lib.tavbin_last_error
+    _order: int
+    # (tell, bit position) after the last bits() call: the only way a reader is
+    # left inside a byte. Valid while tell() still says the same byte, since
+    # every other call that moves moves past it, and seek() forgets it.
+    _mark: Optional[Tuple[int, int]]
 
     def __init__(self, data: BytesLike, order: int = BIG) -> None:
-        self._h: Any = None
+        self._h = None
         order = check_int(order, 0, U32_MAX, "order")
-        self._data = Borrowed(data)
-        h = lib.tavbin_open(self._data.address, self._data.size, order)
+        borrow = Borrowed(data)
+        view = None
+        if borrow._view is not None:
+            try:
+                view = memoryview(data).cast("B")
+            except (TypeError, ValueError):
+                pass
+        if view is None:  # the borrow is a copy: view the same bytes
+            view = memoryview(string_at(borrow.address, borrow.size)) if borrow.size else memoryview(b"")
+        h = lib.tavbin_open(borrow.address, borrow.size, order)
         if not h:
-            self._data.release()
-        self._adopt(h, order)
+            borrow.release()
+            self._adopt(h, order)
+        owner = _Owner.from_buffer_copy(h)
+        owner.borrow = borrow
+        owner.view = view
+        self._order = order
+        self._mark = None
         self._out = _Out()
         self._ref = byref(self._out)
+        self._h = owner
 
-    def _after_close(self) -> None:
-        self._data.release()
+    def _failed_at(self, h: Any, where: str) -> int:
+        at = lib.tavbin_tell(h)
+        mark = self._mark
+        # A failed read that skipped a partly read byte first leaves the cursor one
+        # byte on; it began at the byte the bits came from.
+        if mark is not None and mark[1] and at == mark[0] + 1 and where in _ALIGNING:
+            self._mark = None
+            return mark[0]
+        return at
 
     # -- cursor -----------------------------------------------------------
 
@@ -111,6 +178,7 @@ class Reader(Handle):
         status = lib.tavbin_seek(self._h, _size_arg(offset, "offset"))
         if status:
             self._fail(status, "seek")
+        self._mark = None
 
     def tell(self) -> int:
         """Byte offset of the cursor. A partly read byte counts as not read."""
@@ -216,6 +284,8 @@ class Reader(Handle):
         status = read(self._h, dst, count)
         if status:
             self._fail(status, where)
+        if not count.value:
+            self._mark = None
         return string_at(dst, count.value)
 
     def bytes(self, n: int) -> builtins.bytes:
@@ -229,9 +299,12 @@ class Reader(Handle):
 
     def skip(self, n: int) -> None:
         """Skip n bytes. EofError (recorded, cursor unchanged) if fewer remain."""
-        status = lib.tavbin_skip(self._h, _size_arg(n, "n"))
+        count = _size_arg(n, "n")
+        status = lib.tavbin_skip(self._h, count)
         if status:
             self._fail(status, "skip")
+        if not count.value:
+            self._mark = None
 
     # -- bit fields and variable-length values ----------------------------
 
@@ -242,9 +315,18 @@ class Reader(Handle):
         EofError (recorded) if fewer bits remain, which are then all consumed."""
         if type(count) is not int or not 0 <= count <= U32_MAX:
             count = check_int(count, 0, U32_MAX, "count")
-        status = _c_bits(self._h, c_uint32(count), self._ref)
+        h = self._h
+        # Where it starts, to know afterwards whether a byte is left partly read
+        # (lsb_bits and the offsets of failed reads need that).
+        at = _c_tell(h)
+        status = _c_bits(h, c_uint32(count), self._ref)
         if status:
-            self._fail(status, "bits")
+            if status == Status.EOF:
+                self._mark = None
+            self._fail(status, "bits", at)
+        mark = self._mark
+        bit = at * 8 + count + (mark[1] if mark is not None and mark[0] == at else 0)
+        self._mark = (bit >> 3, bit & 7)
         return self._out.u64
 
     def leb128(self, max_bytes: int = 10) -> int:
@@ -340,3 +422,205 @@ class Reader(Handle):
         if status:
             self._fail(status, "u64_at")
         return self._out.u64
+
+    # -- the record layer --------------------------------------------------
+    # Built on the C calls, as the C++ wrapper builds it; every failure's offset
+    # is the tell() before the call.
+
+    def _open_handle(self, where: str) -> Any:
+        h = self._h
+        if not h:
+            self._fail(Status.INVALID_ARG, where)
+        return h
+
+    def _read3(self, where: str) -> int:
+        h = self._h
+        at = lib.tavbin_tell(h)
+        buf = create_string_buffer(3)
+        status = _c_bytes(h, buf, _THREE)
+        if status:
+            self._fail(status, where, at)
+        return int.from_bytes(buf.raw, "little" if self._order == LITTLE else "big")
+
+    def u24(self) -> int:
+        """Read an unsigned 24-bit integer in the reader's byte order (as u16)."""
+        return self._read3("u24")
+
+    def i24(self) -> int:
+        """Read a signed 24-bit integer in the reader's byte order (as i16)."""
+        value = self._read3("i24")
+        return value - 0x1000000 if value & 0x800000 else value
+
+    def sleb128(self, max_bytes: int = 10) -> int:
+        """Read a signed LEB128 number of at most max_bytes bytes, as leb128() reads an
+        unsigned one. InvalidArgError also for a ten-byte number whose last byte is
+        neither 0x00 nor 0x7F (it does not fit in 64 bits); on failure the cursor is
+        back where the number began."""
+        limit = _size_arg(max_bytes, "max_bytes")
+        h = self._open_handle("sleb128")
+        at = lib.tavbin_tell(h)
+        if limit.value:
+            lib.tavbin_bit_align(h)
+        start = lib.tavbin_tell(h)
+        out = c_uint64()
+        status = _c_leb128(h, byref(out), limit)
+        if status:
+            self._fail(status, "sleb128", at)
+        n = lib.tavbin_tell(h) - start
+        last = h.view[start + n - 1]
+        value = out.value
+        if n == 10 and last not in (0x00, 0x7F):
+            # Back to where the number began; a zero-byte read records the refusal.
+            lib.tavbin_seek(h, start)
+            _c_leb128(h, byref(out), c_uint64(0))
+            self._fail(Status.INVALID_ARG, "sleb128", at)
+        if n < 10:
+            if last & 0x40:
+                value -= 1 << (7 * n)
+        elif value >= 1 << 63:
+            value -= 1 << 64
+        return value
+
+    def cstring(self, max_len: int) -> builtins.bytes:
+        """Read a NUL-terminated string of at most max_len bytes (NUL not counted) and
+        return it without the NUL, which is consumed too. TooLargeError (not
+        recorded) if the next max_len + 1 bytes hold no NUL; EofError (recorded) if
+        the data ends first without one. The cursor then stays (after the byte
+        alignment)."""
+        limit = check_int(max_len, 0, U64_MAX, "max_len")
+        h = self._open_handle("cstring")
+        at = lib.tavbin_tell(h)
+        lib.tavbin_bit_align(h)
+        pos = lib.tavbin_tell(h)
+        rem = lib.tavbin_remaining(h)
+        window = limit + 1 if limit < rem else rem
+        view = h.view
+        whole = view.obj
+        if isinstance(whole, (builtins.bytes, bytearray, mmap.mmap)) and len(whole) == len(view):
+            nul = whole.find(b"\0", pos, pos + window)
+            if nul >= 0:
+                nul -= pos
+        else:
+            nul = view[pos : pos + window].tobytes().find(b"\0")
+        if nul < 0:
+            if limit < rem:
+                raise error(Status.TOO_LARGE, f"{type(self).__name__}.cstring", at)
+            self._fail(lib.tavbin_skip(h, rem + 1), "cstring", at)  # records EOF
+        lib.tavbin_skip(h, nul + 1)
+        return view[pos : pos + nul].tobytes()
+
+    def sub(self, n: int) -> ReaderAPI:
+        """A new reader over the next n bytes, in this reader's byte order, cursor at
+        0; this one moves past them. It shares the data (no copy) and keeps it
+        borrowed while it is open. EofError (recorded, nothing moved after the byte
+        alignment) if fewer than n bytes remain."""
+        count = check_int(n, 0, U64_MAX, "n")
+        h = self._open_handle("sub")
+        at = lib.tavbin_tell(h)
+        lib.tavbin_bit_align(h)
+        pos = lib.tavbin_tell(h)
+        if lib.tavbin_remaining(h) < count:
+            self._fail(lib.tavbin_skip(h, count), "sub", at)  # records EOF
+        part = type(self)(h.view[pos : pos + count], self._order)
+        lib.tavbin_skip(h, count)
+        self._mark = None
+        return part
+
+    def array(self, kind: str, count: int) -> _array:
+        """Read count values of kind ("u8" "i8" "u16" "i16" "u32" "i32" "u64" "i64"
+        "f32" "f64") in the reader's byte order, in one block read, as an
+        array.array. EofError (recorded, nothing consumed, nothing allocated) if
+        the data holds fewer; ValueError for any other kind."""
+        code = array_code(kind)
+        count = check_int(count, 0, U64_MAX, "count")
+        h = self._h
+        width = _WIDTH[code]
+        nbytes = min(count * width, U64_MAX)
+        at = lib.tavbin_tell(h)
+        dst: Any = create_string_buffer(nbytes) if nbytes <= lib.tavbin_remaining(h) else _STAND_IN
+        status = _c_bytes(h, dst, c_uint64(nbytes))
+        if status:
+            self._fail(status, "array", at)
+        values = _array(code)
+        if nbytes:
+            values.frombytes(dst)
+            if width > 1 and self._order != HOST_ORDER:
+                values.byteswap()
+        else:
+            self._mark = None
+        return values
+
+    def lsb_bits(self) -> LsbBits:
+        """Start reading bit fields least significant bit first (DEFLATE's order) at
+        the cursor, after any partly read byte. The reader does not move until the
+        result's done(), also called on leaving a with block."""
+        return LsbBits(self)
+
+
+_THREE = c_uint64(3)
+_WIDTH = {code: _array(code).itemsize for code in ARRAY_CODES.values()}
+
+
+class LsbBits:
+    """Bit fields read least significant bit first, from the bytes at a reader's
+    cursor: read(count), align(), and done(), which moves the reader past every
+    byte a bit was taken from. A context manager whose exit calls done(). Its
+    failures are not recorded in the reader's last_error. Read nothing else from
+    the reader until done()."""
+
+    __slots__ = ("_reader", "_h", "_start", "_bit", "_open")
+
+    def __init__(self, reader: ReaderAPI) -> None:
+        h = reader._open_handle("lsb_bits")
+        at = lib.tavbin_tell(h)
+        mark = reader._mark
+        self._start = at + 1 if mark is not None and mark[0] == at and mark[1] else at
+        self._reader = reader
+        self._h = h
+        self._bit = 0
+        self._open = True
+
+    def read(self, count: int) -> int:
+        """The next count (1 to 64) bits, the first one read the least significant.
+        InvalidArgError for a count of 0 or above 64, or after done(); EofError if
+        fewer bits remain; nothing is consumed then. The error's offset is the byte
+        the first bit would have come from. ValueError once the reader is closed."""
+        count = check_int(count, 0, U32_MAX, "count")
+        if self._reader._h is not self._h:
+            raise ValueError("LsbBits.read() on a closed reader")
+        byte = self._start + (self._bit >> 3)
+        if not 1 <= count <= 64 or not self._open:
+            raise error(Status.INVALID_ARG, "LsbBits.read", byte)
+        view = self._h.view
+        end = self._start * 8 + self._bit + count
+        if end > len(view) * 8:
+            raise error(Status.EOF, "LsbBits.read", byte)
+        value = int.from_bytes(view[byte : (end + 7) >> 3], "little") >> (self._bit & 7)
+        self._bit += count
+        return value & ((1 << count) - 1)
+
+    def align(self) -> None:
+        """Drop the rest of a partly read byte."""
+        self._bit = (self._bit + 7) & ~7
+
+    def done(self) -> None:
+        """Move the reader past every byte a bit was taken from. Safe to repeat."""
+        if not self._open:
+            return
+        self._open = False
+        taken = (self._bit + 7) >> 3
+        if taken and self._reader._h is self._h:
+            # The skip also skips a byte the reader had partly read before.
+            lib.tavbin_skip(self._h, taken)
+            self._reader._mark = None
+
+    def __enter__(self) -> LsbBits:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.done()
+
+
+class Reader(ReaderAPI):
+    __doc__ = ReaderAPI.__doc__
+    __slots__ = ("_h", "_out", "_ref", "_order", "_mark", "__weakref__")

@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import builtins
+import ctypes
+import operator
 from ctypes import (
     c_double,
     c_float,
@@ -17,12 +19,16 @@ from ctypes import (
     string_at,
 )
 
-from typing import Any
+from array import array as _array
+from typing import Any, Iterable
 
 from ._buffer import Borrowed, BytesLike
-from ._errors import BIG, U32_MAX, U64_MAX, check_float, check_int
-from ._handle import Handle
-from ._native import lib, unchecked
+from ._errors import BIG, LITTLE, U32_MAX, U64_MAX, Status, check_float, check_int, error
+from ._handle import Handle, owner_type
+from ._native import WriterHandle, lib, unchecked
+from ._reader import HOST_ORDER, array_code
+
+_Owner = owner_type(WriterHandle, lib.tavbinw_close)
 
 _c_u8, _c_u16, _c_i16, _c_u32, _c_i32, _c_f32, _c_u64, _c_i64, _c_f64, _c_leb128 = (
     unchecked("tavbinw_" + kind)
@@ -39,7 +45,7 @@ _I64 = (-(2**63), 2**63 - 1)
 _F32_SAFE = 3.4e38
 
 
-class Writer(Handle):
+class WriterAPI(Handle):
     """A buffer that grows as you append: integers and floats in a chosen byte order,
     blocks, length-prefixed strings and LEB128.
 
@@ -49,20 +55,27 @@ class Writer(Handle):
     An append returns None or raises the Error subclass of the C call's status,
     which leaves the writer as it was. An int outside the range of the C type
     raises OverflowError, and a value of the wrong type TypeError, before any call
-    (nothing is recorded). After close(), every call raises ValueError. A writer
-    may be used on any thread, but not by two threads at once.
+    (nothing is recorded). An error's offset is the writer's length, where the
+    append would have gone. After close(), every call raises ValueError. A writer
+    may be used on any thread, but not by two threads at once; closing it while
+    another thread appends is safe (the append completes or raises ValueError).
     """
 
     __slots__ = ()
-    _c_close = lib.tavbinw_close
     _c_set_endian = lib.tavbinw_set_endian
     _c_last_error = lib.tavbinw_last_error
 
     def __init__(self, initial_cap: int = 0, order: int = BIG) -> None:
-        self._h: Any = None
+        self._h = None
         initial_cap = check_int(initial_cap, 0, U64_MAX, "initial_cap")
         order = check_int(order, 0, U32_MAX, "order")
-        self._adopt(lib.tavbinw_open(initial_cap, order), order)
+        h = lib.tavbinw_open(initial_cap, order)
+        self._adopt(h, order)
+        self._order = order
+        self._h = _Owner.from_buffer_copy(h)
+
+    def _failed_at(self, h: Any, where: str) -> int:
+        return lib.tavbinw_len(h)
 
     # -- queries -----------------------------------------------------------
 
@@ -175,3 +188,100 @@ class Writer(Handle):
         status = _c_leb128(self._h, c_uint64(value))
         if status:
             self._fail(status, "leb128")
+
+    # -- the record layer ----------------------------------------------------
+
+    def _append(self, data: Any, where: str) -> None:
+        status = _c_bytes(self._h, data, c_uint64(len(data)))
+        if status:
+            self._fail(status, where)
+
+    def _put3(self, value: Any, low: int, where: str) -> None:
+        value = operator.index(value)
+        if not low <= value < low + 0x1000000:
+            h = self._live(where + "()")
+            raise error(Status.RANGE, f"{type(self).__name__}.{where}", lib.tavbinw_len(h))
+        self._append((value & 0xFFFFFF).to_bytes(3, "little" if self._order == LITTLE else "big"), where)
+
+    def u24(self, value: int) -> None:
+        """Append an unsigned 24-bit integer in the writer's byte order. RangeError
+        (nothing appended, not recorded) outside 0 to 0xFFFFFF."""
+        self._put3(value, 0, "u24")
+
+    def i24(self, value: int) -> None:
+        """Append a signed 24-bit integer in the writer's byte order. RangeError
+        (nothing appended, not recorded) outside -0x800000 to 0x7FFFFF."""
+        self._put3(value, -0x800000, "i24")
+
+    def sleb128(self, value: int) -> None:
+        """Append a signed LEB128 number, -2**63 to 2**63 - 1, in its shortest form."""
+        value = check_int(value, *_I64, "value")
+        out = bytearray()
+        while True:
+            group = value & 0x7F
+            value >>= 7  # arithmetic: the sign stays
+            if value == (-1 if group & 0x40 else 0):
+                out.append(group)
+                break
+            out.append(group | 0x80)
+        self._append(builtins.bytes(out), "sleb128")
+
+    def _patch(self, store: Any, width: int, high: int, offset: int, value: int, where: str) -> None:
+        value = check_int(value, 0, high, "value")
+        offset = check_int(offset, 0, U64_MAX, "offset")
+        h = self._live(where + "()")
+        size = lib.tavbinw_len(h)
+        if offset > size or size - offset < width:
+            raise error(Status.RANGE, f"{type(self).__name__}.{where}", size)
+        status = store(lib.tavbinw_data(h), size, offset, self._order, value)
+        if status:
+            self._fail(status, where, size)
+
+    def patch_u16(self, offset: int, value: int) -> None:
+        """Overwrite the 16-bit value at byte `offset` of what was written, in the
+        writer's byte order. RangeError (nothing written, not recorded) unless it
+        lies wholly inside the written bytes."""
+        self._patch(_store_u16, 2, 0xFFFF, offset, value, "patch_u16")
+
+    def patch_u32(self, offset: int, value: int) -> None:
+        """Overwrite a 32-bit value already written (as patch_u16)."""
+        self._patch(_store_u32, 4, U32_MAX, offset, value, "patch_u32")
+
+    def patch_u64(self, offset: int, value: int) -> None:
+        """Overwrite a 64-bit value already written (as patch_u16)."""
+        self._patch(_store_u64, 8, U64_MAX, offset, value, "patch_u64")
+
+    def array(self, kind: str, values: Iterable[Any]) -> None:
+        """Append values of kind ("u8" "i8" "u16" "i16" "u32" "i32" "u64" "i64" "f32"
+        "f64") in the writer's byte order, in one append: all or nothing. A value
+        out of range raises OverflowError, one of the wrong type TypeError, before
+        anything is appended; ValueError for any other kind."""
+        code = array_code(kind)
+        if code == "f":
+            values = [check_float(v, "value", binary32=True) for v in values]
+        elif code == "d":
+            values = [check_float(v, "value") for v in values]
+        else:
+            values = [operator.index(v) for v in values]
+        block = _array(code, values)
+        if block.itemsize > 1 and self._order != HOST_ORDER:
+            block.byteswap()
+        with Borrowed(block) as src:
+            status = _c_bytes(self._h, c_void_p(src.address), c_uint64(src.size))
+        if status:
+            self._fail(status, "array")
+
+
+def _store(fn: Any) -> Any:
+    def store(data: Any, size: int, offset: int, order: int, value: int) -> int:
+        return fn(ctypes.cast(data, c_void_p).value + offset, size - offset, order, value)
+
+    return store
+
+
+_store_u16, _store_u32, _store_u64 = (_store(getattr(lib, "tavbin_store_u" + w)) for w in ("16", "32", "64"))
+
+
+class Writer(WriterAPI):
+    __doc__ = WriterAPI.__doc__
+    __slots__ = ("_h", "_order", "__weakref__")

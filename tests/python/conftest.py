@@ -6,6 +6,7 @@ and PYTHONPATH at python/. By hand, from the repository root:
       /usr/bin/python3 -m pytest -p no:cacheprovider tests/python
 """
 
+import os
 import pathlib
 
 from hypothesis import HealthCheck, settings
@@ -17,4 +18,6 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 settings.register_profile(
     "tavbin", database=None, deadline=None, suppress_health_check=[HealthCheck.too_slow]
 )
-settings.load_profile("tavbin")
+# A quick pass with few examples, for tools/mutate_python.py.
+settings.register_profile("tavbin-quick", parent=settings.get_profile("tavbin"), max_examples=15)
+settings.load_profile("tavbin-quick" if os.environ.get("TAVBIN_QUICK") else "tavbin")

@@ -3,6 +3,7 @@ module is found."""
 
 import ctypes
 import ctypes.util
+import importlib.util
 import os
 import re
 import shutil
@@ -108,7 +109,7 @@ def import_elsewhere(tmp_path, env):
     """Import a copy of the package that carries no module, in a fresh interpreter
     (one that has loaded the module would find it again by its name)."""
     package = tmp_path / "pkg" / "tavbin"
-    package.mkdir(parents=True)
+    package.mkdir(parents=True, exist_ok=True)
     for source in (ROOT / "python" / "tavbin").glob("*.py"):
         shutil.copy(source, package)
     env = dict({k: v for k, v in os.environ.items() if k != "TAVBIN_LIBRARY"}, **env)
@@ -117,16 +118,28 @@ def import_elsewhere(tmp_path, env):
     return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
 
 
+@pytest.mark.parametrize("setting", [ctypes.util.find_library("m"), "/nonexistent/lib.so"])
+def test_a_library_setting_that_does_not_load_is_an_error_naming_it(tmp_path, setting):
+    # A library that loads but is not this one counts as a failure too; the
+    # package's copy is not tried instead.
+    if setting is None:
+        pytest.skip("no libm to stand in")
+    (tmp_path / "pkg" / "tavbin").mkdir(parents=True)
+    shutil.copy(BUILT, tmp_path / "pkg" / "tavbin" / _native.LIBRARY_NAME)
+    result = import_elsewhere(tmp_path, {"TAVBIN_LIBRARY": setting})
+    assert result.returncode != 0
+    last = result.stderr.splitlines()[-1]
+    assert last.startswith(f"OSError: cannot load the binary-read-util module named by TAVBIN_LIBRARY={setting}: ")
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="LD_LIBRARY_PATH is the Linux loader's")
 def test_nothing_loads_one_error_lists_every_attempt(tmp_path):
-    # A library that loads but is not this one counts as a failure too.
-    libm = ctypes.util.find_library("m") if sys.platform != "win32" else None
-    env = {"TAVBIN_LIBRARY": libm or "/nonexistent/lib.so"}
-    result = import_elsewhere(tmp_path, env)
+    result = import_elsewhere(tmp_path, {"LD_LIBRARY_PATH": str(tmp_path)})
     assert result.returncode != 0
     lines = result.stderr.splitlines()
     start = lines.index("OSError: cannot load the binary-read-util module; tried:")
     tried = lines[start + 1 :]
-    assert tried[0].startswith(f"  TAVBIN_LIBRARY={env['TAVBIN_LIBRARY']}: ")
+    assert tried[0] == "  TAVBIN_LIBRARY: not set"
     assert tried[1] == f"  the package's copy {tmp_path / 'pkg' / 'tavbin' / _native.LIBRARY_NAME}: not present"
     assert tried[2].startswith(f"  {_native.LIBRARY_NAME} by the system loader's search: ")
     assert len(tried) == 3
@@ -139,3 +152,22 @@ def test_found_by_name_on_the_loader_path(tmp_path):
     result = import_elsewhere(tmp_path, {"LD_LIBRARY_PATH": str(tmp_path / "lib")})
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == _native.LIBRARY_NAME
+
+
+@pytest.mark.parametrize("pure", ["1", None])
+def test_the_path_switch(pure):
+    # CTest runs the suite once per path and says which one it expects.
+    expected = os.environ.get("TAVBIN_EXPECT_ACCELERATED", "1" if tavbin.ACCELERATED else "0") == "1"
+    assert tavbin.ACCELERATED is expected
+    assert (tavbin.Reader.__module__, tavbin.Writer.__module__) == (
+        ("tavbin._fast",) * 2 if expected else ("tavbin._reader", "tavbin._writer")
+    )
+    env = {k: v for k, v in os.environ.items() if k != "TAVBIN_PURE"}
+    if pure:
+        env["TAVBIN_PURE"] = pure
+    env["PYTHONPATH"] = os.pathsep.join(sys.path)
+    code = "import tavbin; print(tavbin.ACCELERATED, tavbin.Reader(b'abcd').u32())"
+    result = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True)
+    built = importlib.util.find_spec("tavbin._speedups") is not None
+    assert built or not expected
+    assert result.stdout.split() == [str(built and not pure), str(0x61626364)], result.stderr

@@ -43,6 +43,7 @@ def test_every_status_has_its_exception(what, call, exc, make):
     assert tavbin.strerror(err.status) in str(err)
     again = pickle.loads(pickle.dumps(err))
     assert type(again) is exc and again.status is err.status and str(again) == str(err)
+    assert again.offset == err.offset == (handle.tell() if isinstance(handle, tavbin.Reader) else len(handle))
 
 
 def test_out_of_memory_is_a_memory_error():
@@ -70,6 +71,9 @@ def test_hostile_lengths_allocate_nothing():
             lambda: tavbin.Reader(b"\xff\xff\xff\xff0123456789").string_u32(2**64 - 1),
             lambda: tavbin.Reader(b"0123456789").bytes(2**64 - 1),
             lambda: tavbin.Reader(b"0123456789").ascii(2**40),
+            lambda: tavbin.Reader(b"0123456789").array("u64", 2**61),
+            lambda: tavbin.Reader(b"0123456789").array("f64", 2**64 - 1),
+            lambda: tavbin.Reader(b"0123456789").sub(2**64 - 1),
         ):
             with pytest.raises(tavbin.EofError):
                 call()
@@ -97,7 +101,63 @@ BAD_ARGUMENTS = [
     (lambda r, w: w.u32(1.5), TypeError),
     (lambda r, w: w.f64("1.5"), TypeError),
     (lambda r, w: w.bytes("text"), TypeError),
+    # the edges of every range, one past
+    (lambda r, w: w.u8(-1), OverflowError),
+    (lambda r, w: w.u16(2**16), OverflowError),
+    (lambda r, w: w.u16(-1), OverflowError),
+    (lambda r, w: w.i16(2**15), OverflowError),
+    (lambda r, w: w.u32(2**32), OverflowError),
+    (lambda r, w: w.i32(2**31), OverflowError),
+    (lambda r, w: w.i32(-(2**31) - 1), OverflowError),
+    (lambda r, w: w.u64(2**64), OverflowError),
+    (lambda r, w: w.u64(-1), OverflowError),
+    (lambda r, w: w.i64(-(2**63) - 1), OverflowError),
+    (lambda r, w: w.leb128(-1), OverflowError),
+    (lambda r, w: w.f32(-1e39), OverflowError),
+    (lambda r, w: w.sleb128(2**63), OverflowError),
+    (lambda r, w: w.sleb128(-(2**63) - 1), OverflowError),
+    (lambda r, w: w.i24(1.0), TypeError),
+    (lambda r, w: w.patch_u16(0, 2**16), OverflowError),
+    (lambda r, w: w.patch_u32(-1, 0), OverflowError),
+    (lambda r, w: r.u16_at(-1), OverflowError),
+    (lambda r, w: r.skip(2**64), OverflowError),
+    (lambda r, w: r.set_endian(-1), OverflowError),
+    (lambda r, w: r.cstring(-1), OverflowError),
+    (lambda r, w: r.sub(-1), OverflowError),
+    (lambda r, w: r.sleb128(2**64), OverflowError),
+    # bulk values: all or nothing, the kind checked first
+    (lambda r, w: r.array("u128", 1), ValueError),
+    (lambda r, w: r.array(b"u8", 1), ValueError),
+    (lambda r, w: r.array("u8", -1), OverflowError),
+    (lambda r, w: w.array("u24", [1]), ValueError),
+    (lambda r, w: w.array("u8", [1, 256]), OverflowError),
+    (lambda r, w: w.array("i8", [1, -129]), OverflowError),
+    (lambda r, w: w.array("u16", [1, -1]), OverflowError),
+    (lambda r, w: w.array("i16", [1, 2**15]), OverflowError),
+    (lambda r, w: w.array("u32", [1, 2**32]), OverflowError),
+    (lambda r, w: w.array("i32", [1, -(2**31) - 1]), OverflowError),
+    (lambda r, w: w.array("u64", [1, 2**64]), OverflowError),
+    (lambda r, w: w.array("i64", [1, 2**63]), OverflowError),
+    (lambda r, w: w.array("f32", [1.0, 1e39]), OverflowError),
+    (lambda r, w: w.array("u32", [1, 1.5]), TypeError),
+    (lambda r, w: w.array("f64", [1.0, "2"]), TypeError),
+    (lambda r, w: w.array("u8", 5), TypeError),
 ]
+
+
+@pytest.mark.parametrize(
+    "call, exc",
+    [
+        (lambda: tavbin.zigzag_encode(2**63), OverflowError),
+        (lambda: tavbin.zigzag_encode(-(2**63) - 1), OverflowError),
+        (lambda: tavbin.zigzag_decode(-1), OverflowError),
+        (lambda: tavbin.zigzag_decode(2**64), OverflowError),
+        (lambda: tavbin.zigzag_decode(1.0), TypeError),
+    ],
+)
+def test_bad_stateless_record_arguments(call, exc):
+    with pytest.raises(exc):
+        call()
 
 
 @pytest.mark.parametrize("call, exc", BAD_ARGUMENTS)
@@ -135,16 +195,20 @@ READER_CALLS = {
     "leb128": (), "string_u32": (), "peek_u8": (), "peek_u16": (), "peek_u32": (),
     "peek_u64": (), "u8_at": (0,), "u16_at": (0,), "u32_at": (0,), "u64_at": (0,),
     "seek": (0,), "tell": (), "remaining": (), "bit_align": (), "set_endian": (1,),
+    "u24": (), "i24": (), "sleb128": (), "cstring": (200,), "sub": (1,), "array": ("u16", 2),
+    "lsb_bits": (),
 }
 WRITER_CALLS = {
     "u8": (1,), "u16": (1,), "i16": (-1,), "u32": (1,), "i32": (-1,), "f32": (1.5,),
     "u64": (1,), "i64": (-1,), "f64": (1.5,), "leb128": (300,), "bytes": (b"ab",),
     "string_u32": (array.array("H", [1]),), "getvalue": (), "set_endian": (1,), "__len__": (),
+    "u24": (1,), "i24": (-1,), "sleb128": (-1,), "array": ("i32", [1, -1]),
+    "patch_u16": (0, 1), "patch_u32": (0, 1), "patch_u64": (0, 1),
 }
 
 
 def public_methods(cls):
-    return {n for n, f in inspect.getmembers(cls, inspect.isfunction) if not n.startswith("_")} - {"close"}
+    return {n for n, f in inspect.getmembers(cls, inspect.isroutine) if not n.startswith("_")} - {"close"}
 
 
 @pytest.mark.parametrize("cls, calls", [(tavbin.Reader, READER_CALLS), (tavbin.Writer, WRITER_CALLS)])

@@ -1,4 +1,4 @@
-"""README's "From Python" examples run as written and print what README shows."""
+"""The examples of docs/python.md run as written and print what it shows."""
 
 import contextlib
 import io
@@ -11,9 +11,8 @@ from conftest import ROOT
 
 
 def readme_blocks():
-    text = (ROOT / "README.md").read_text()
-    section = text.split("\n## From Python\n", 1)[1].split("\n## ", 1)[0]
-    return re.findall(r"```(\w+)\n(.*?)```", section, flags=re.S)
+    text = (ROOT / "docs" / "python.md").read_text()
+    return re.findall(r"```(\w+)\n(.*?)```", text, flags=re.S)
 
 
 def test_the_wav_example_prints_what_readme_shows(tmp_path, monkeypatch):
@@ -30,15 +29,22 @@ def test_the_wav_example_prints_what_readme_shows(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     out = io.StringIO()
     with contextlib.redirect_stdout(out):
-        exec(compile(code, "README.md", "exec"), {})
+        exec(compile(code, "docs/python.md", "exec"), {})
     assert out.getvalue() == shown
 
 
 def test_the_writer_example_runs():
     code = next(body for lang, body in readme_blocks() if lang == "python" and "Writer" in body)
     scope = {}
-    exec(compile("import tavbin\n" + code, "README.md", "exec"), scope)
+    exec(compile("import tavbin\n" + code, "docs/python.md", "exec"), scope)
     assert scope["record"][:8] == b"RIFF\x24\0\0\0"
+
+
+def test_the_record_layer_example_runs():
+    code = next(body for lang, body in readme_blocks() if lang == "python" and "lsb_bits" in body)
+    scope = {}
+    exec(compile("import tavbin\n" + code, "docs/python.md", "exec"), scope)
+    assert (scope["low"], scope["high"], list(scope["kinds"])) == (7, 7, [1, 2])
 
 
 def test_the_package_docstring_example_runs():

@@ -190,9 +190,10 @@ def test_loads_and_stores_match_struct(data, order, offset, width):
         store(buf, value, order, offset)
         assert buf[offset : offset + width // 8] == data[offset : offset + width // 8]
     else:
-        with pytest.raises(tavbin.EofError):
+        with pytest.raises(tavbin.EofError) as failed_load:
             load(data, order, offset)
         buf = bytearray(data)
-        with pytest.raises(tavbin.RangeError):
+        with pytest.raises(tavbin.RangeError) as failed_store:
             store(buf, 0, order, offset)
         assert buf == data  # nothing written
+        assert failed_load.value.offset == failed_store.value.offset == offset
