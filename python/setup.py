@@ -10,6 +10,7 @@ Windows extension cannot be built here).
 """
 
 import os
+import runpy
 import sys
 
 from setuptools import Distribution, Extension, setup
@@ -25,13 +26,19 @@ BUNDLE = os.environ.get("TAVBIN_BUNDLE", "")
 WINDOWS_BUNDLE = BUNDLE.lower().endswith(".dll")
 
 
+# The package's own table of the module's names (it imports nothing).
+library_name = runpy.run_path(os.path.join(os.path.dirname(os.path.abspath(__file__)), "tavbin", "_names.py"))[
+    "library_name"
+]
+
+
 def bundled_name(path):
     """The file name the package looks the module up by, for the module at path."""
     if path.lower().endswith(".dll"):
-        return "binary-read-util.dll"
+        return library_name("win32")
     if ".dylib" in os.path.basename(path):
-        return "libbinary-read-util.1.dylib"
-    return "libbinary-read-util.so.1"
+        return library_name("darwin")
+    return library_name("linux")
 
 
 class BuildPy(build_py):

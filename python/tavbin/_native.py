@@ -29,14 +29,11 @@ from ctypes import (
 )
 from typing import Any, Dict, Mapping, Optional, Tuple
 
+from ._names import library_name
+
 ENV_VAR = "TAVBIN_LIBRARY"
 
-if sys.platform == "win32":
-    LIBRARY_NAME = "binary-read-util.dll"
-elif sys.platform == "darwin":
-    LIBRARY_NAME = "libbinary-read-util.1.dylib"
-else:
-    LIBRARY_NAME = "libbinary-read-util.so.1"
+LIBRARY_NAME = library_name(sys.platform)
 
 
 class tavbin_reader(ctypes.Structure):

@@ -95,6 +95,11 @@ def test_table_types_are_the_headers():
                 assert ctypes.sizeof(t) == 8
 
 
+def test_module_name_is_the_one_the_build_makes():
+    if "TAVBIN_MODULE_NAME" in os.environ:
+        assert _native.LIBRARY_NAME == os.environ["TAVBIN_MODULE_NAME"]
+
+
 def test_version_matches_the_build_and_pyproject():
     pyproject = (ROOT / "python" / "pyproject.toml").read_text()
     assert f'version = "{tavbin.__version__}"' in pyproject
