@@ -10,14 +10,7 @@ namespace Tavbin.Tests
 {
     static class LifetimeTest
     {
-        static void CollectEverything()
-        {
-            for (int i = 0; i < 3; i++)
-            {
-                GC.Collect();
-                GC.WaitForPendingFinalizers();
-            }
-        }
+        static void CollectEverything() => Runner.CollectEverything();
 
         // Mono scans stacks conservatively, so a stale word in a frame could keep an
         // array reachable: the arrays are made on a thread of their own, whose stack is
