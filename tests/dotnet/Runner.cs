@@ -1,7 +1,7 @@
 // Runner.cs - runs every [Test] method of the C# binding's tests, no framework needed:
 //   mono TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH VECTORS_TXT
 // Under xunit (XUNIT defined, Suite.cs) the same tests run one by one, the paths
-// taken from TAVBIN_EXPORTS, TAVBIN_HEADER, TAVBIN_LIBRARY and TAVBIN_VECTORS.
+// taken from TAVBIN_SOURCE_DIR and TAVBIN_LIBRARY.
 // TAVBIN_VECTORS, where set, names the vectors file in either case.
 // After each test every handle and pin it made must have been released.
 
