@@ -68,3 +68,11 @@ message(STATUS "the program: ${out}")
 if(NOT out MATCHES "loaded [^\n]*/runtimes/linux-x64/native/libbinary-read-util.so")
   message(FATAL_ERROR "the program did not load the package's module")
 endif()
+
+# An explicit TAVBIN_LIBRARY is obeyed or refused, never replaced by the package's copy.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TAVBIN_LIBRARY=${WORK}/no-such-module.so ${DOTNET} ${program}
+                RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(code EQUAL 0 OR NOT out MATCHES "TAVBIN_LIBRARY names ${WORK}/no-such-module.so, which does not load")
+  message(FATAL_ERROR "a TAVBIN_LIBRARY that does not load was not refused (${code}):\n${out}")
+endif()
+message(STATUS "a TAVBIN_LIBRARY that does not load is refused, naming it")
