@@ -223,6 +223,32 @@ namespace Tavbin
             return IntPtr.Zero;
         }
 
+        // The fixed-width reads once more, on the reader's raw pointer, for
+        // Reader's fast path (Reader.Enter says why that is safe).
+        internal static partial class Raw
+        {
+            [LibraryImport(Lib, EntryPoint = "tavbin_u8"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int u8(IntPtr r, out byte value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_i8"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int i8(IntPtr r, out sbyte value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_u16"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int u16(IntPtr r, out ushort value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_i16"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int i16(IntPtr r, out short value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_u32"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int u32(IntPtr r, out uint value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_i32"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int i32(IntPtr r, out int value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_f32"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int f32(IntPtr r, out float value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_u64"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int u64(IntPtr r, out ulong value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_i64"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int i64(IntPtr r, out long value);
+            [LibraryImport(Lib, EntryPoint = "tavbin_f64"), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
+            internal static partial int f64(IntPtr r, out double value);
+        }
+
         [LibraryImport(Lib), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
         internal static partial IntPtr tavbin_strerror(int status);
         [LibraryImport(Lib), UnmanagedCallConv(CallConvs = new[] { typeof(CallConvCdecl) }), SuppressGCTransition]
@@ -474,6 +500,10 @@ namespace Tavbin
         readonly IntPtr data; // the first byte of the input, valid while h is
         Endian order;         // for Sub and Array: the C reader does not tell it
         uint bitPos;          // bits Bits() has taken from the byte at the cursor
+#if NET
+        IntPtr raw;           // the C reader, for the fast path
+        int busy, closing;    // a fast call runs; Dispose has begun
+#endif
 
         public Reader(byte[] data, Endian order = Endian.Big)
         {
@@ -498,6 +528,9 @@ namespace Tavbin
             }
             h.Own(pin);
             this.order = order;
+#if NET
+            raw = h.DangerousGetHandle();
+#endif
         }
 
 #if NET
@@ -527,6 +560,9 @@ namespace Tavbin
             }
             h.Own(pin);
             this.order = order;
+#if NET
+            raw = h.DangerousGetHandle();
+#endif
         }
 
         static readonly byte[] OneByte = new byte[1];
@@ -537,6 +573,9 @@ namespace Tavbin
             this.h = h;
             this.data = data;
             this.order = order;
+#if NET
+            raw = h.DangerousGetHandle();
+#endif
         }
 
         /// <summary>Closes the reader and lets go of its bytes (once no reader cut from
@@ -544,8 +583,42 @@ namespace Tavbin
         /// does nothing.</summary>
         public void Dispose()
         {
+#if NET
+            // A fast call running on another thread releases the handle as it ends.
+            Volatile.Write(ref closing, 1);
+            Interlocked.MemoryBarrierProcessWide();
+            if (Volatile.Read(ref busy) != 0)
+                return;
+#endif
             h.Dispose();
         }
+
+#if NET
+        // The fixed-width reads call the module on the raw pointer, without the two
+        // interlocked operations of a SafeHandle's reference count, which cost more
+        // than the read. A Dispose on another thread still never frees the reader
+        // under such a call: the call marks itself busy and then looks for a Dispose;
+        // Dispose marks itself, then flushes every core's pending writes (a
+        // process-wide barrier, so that neither side can miss the other's mark) and
+        // leaves the release to a busy call, which does it as it ends. Either side may
+        // then release; the SafeHandle releases once.
+        bool Enter()
+        {
+            busy = 1;
+            if (Volatile.Read(ref closing) == 0)
+                return true;
+            // Disposed: a Dispose that saw this mark left the release to this call.
+            Leave();
+            return false;
+        }
+
+        void Leave()
+        {
+            Volatile.Write(ref busy, 0);
+            if (Volatile.Read(ref closing) != 0)
+                h.Dispose();
+        }
+#endif
 
         ReaderHandle H => Live(h, nameof(Reader));
 
@@ -609,16 +682,156 @@ namespace Tavbin
         static TavbinException Failed(ReaderHandle r, int status) =>
             new TavbinException((Status)status, Native.tavbin_tell(r));
 
-        public byte U8() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u8(r, out byte v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public sbyte I8() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i8(r, out sbyte v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public ushort U16() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u16(r, out ushort v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public short I16() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i16(r, out short v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public uint U32() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u32(r, out uint v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public int I32() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i32(r, out int v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public float F32() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_f32(r, out float v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public ulong U64() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u64(r, out ulong v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public long I64() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i64(r, out long v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
-        public double F64() { ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_f64(r, out double v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v; }
+        public byte U8()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.u8(raw, out byte value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u8(r, out byte v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public sbyte I8()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.i8(raw, out sbyte value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i8(r, out sbyte v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public ushort U16()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.u16(raw, out ushort value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u16(r, out ushort v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public short I16()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.i16(raw, out short value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i16(r, out short v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public uint U32()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.u32(raw, out uint value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u32(r, out uint v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public int I32()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.i32(raw, out int value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i32(r, out int v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public float F32()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.f32(raw, out float value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_f32(r, out float v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public ulong U64()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.u64(raw, out ulong value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_u64(r, out ulong v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public long I64()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.i64(raw, out long value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_i64(r, out long v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
+        public double F64()
+        {
+#if NET
+            if (bitPos == 0 && Enter())
+            {
+                int status = Native.Raw.f64(raw, out double value);
+                Leave();
+                if (status != 0)
+                    throw Failed(H, status);
+                return value;
+            }
+#endif
+            ReaderHandle r = H; ulong m = Mark(r); int s = Native.tavbin_f64(r, out double v); if ((s | (int)bitPos) != 0) Settle(r, s, m); return v;
+        }
+
 
         /// <summary>A 24-bit unsigned integer in the reader's byte order.</summary>
         public uint U24()

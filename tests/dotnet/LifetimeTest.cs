@@ -94,6 +94,44 @@ namespace Tavbin.Tests
             Assert.Equal(0, arrays.Count(a => a.IsAlive), "arrays still pinned after finalisation");
         }
 
+        // A Dispose on another thread while reads run: each read either completes or
+        // throws ObjectDisposedException, never runs on a freed reader, and the reader
+        // is released in the end (Runner checks that nothing is held).
+        [Test]
+        static void DisposeWhileReading()
+        {
+            byte[] data = new byte[64];
+            int completed = 0;
+            for (int round = 0; round < 300; round++)
+            {
+                var r = new Reader(data);
+                Exception other = null;
+                var reading = new Thread(() =>
+                {
+                    try
+                    {
+                        for (;;)
+                        {
+                            if (r.Remaining() < 8)
+                                r.Seek(0);
+                            r.U32();
+                            r.U16();
+                            r.U8();
+                            r.U8();
+                        }
+                    }
+                    catch (ObjectDisposedException) { Interlocked.Increment(ref completed); }
+                    catch (Exception e) { other = e; }
+                });
+                reading.Start();
+                Thread.Sleep(round % 3);
+                r.Dispose();
+                reading.Join();
+                Assert.True(other == null, "round " + round + ": " + other);
+            }
+            Assert.Equal(300, completed, "reads stopped by ObjectDisposedException");
+        }
+
         [Test]
         static void SeparateHandlesOnSeveralThreads()
         {
