@@ -51,6 +51,21 @@ namespace Tavbin.Tests
             Assert.True(!array.IsAlive, "the array is unpinned once the reader is disposed");
         }
 
+        // An open that fails lets go of the array at once.
+        [Test]
+        static void FailedOpenUnpins()
+        {
+            WeakReference array = OnAnotherThread(() =>
+            {
+                var data = new byte[] { 1, 2, 3 };
+                try { new Reader(data, (Endian)2); }
+                catch (TavbinException) { }
+                return new WeakReference(data);
+            });
+            CollectEverything();
+            Assert.True(!array.IsAlive, "the array of a failed open is unpinned");
+        }
+
         [Test]
         static void EveryCallAfterDisposeThrows()
         {

@@ -150,6 +150,43 @@ namespace Tavbin.Tests
             }
         }
 
+        // The reader's own record of its byte order and of a partly read byte, which
+        // Sub, Array, U24 and LsbBits rely on, after each call that changes them.
+        [Test]
+        static void OrderAndBitPositionFollowTheCalls()
+        {
+            byte[] data = { 0xF0, 0x01, 0x02, 0x03, 0x04, 0x00 };
+            var steps = new[]
+            {
+                Tuple.Create("Bits(4), BitAlign", (Action<Reader>)(r => { r.Bits(4); r.BitAlign(); }), 1UL),
+                Tuple.Create("Bits(4), Seek(1)", (Action<Reader>)(r => { r.Bits(4); r.Seek(1); }), 1UL),
+                Tuple.Create("Bits(4), U8", (Action<Reader>)(r => { r.Bits(4); r.U8(); }), 2UL),
+                Tuple.Create("Bits(4), Bits(4)", (Action<Reader>)(r => { r.Bits(4); r.Bits(4); }), 1UL),
+                Tuple.Create("Bits(12)", (Action<Reader>)(r => r.Bits(12)), 2UL),
+                Tuple.Create("Bits(4), U32 fails", (Action<Reader>)(r => { r.Seek(5); r.Bits(4); Throws<TavbinException>(() => r.U32(), "U32"); r.Seek(1); }), 1UL),
+            };
+            foreach (var step in steps)
+                using (var r = new Reader(data))
+                {
+                    step.Item2(r);
+                    using (LsbBitReader bits = r.LsbBits())
+                        Equal(step.Item3, bits.Read(8), "the first whole byte after " + step.Item1);
+                }
+            using (var r = new Reader(data, Endian.Big))
+            {
+                r.SetEndian(Endian.Little);
+                r.Skip(1);
+                var a = new ushort[1];
+                r.Array(a);
+                Equal((ushort)0x0201, a[0], "Array after SetEndian(Little)");
+                using (Reader sub = r.Sub(3))
+                {
+                    Equal((ushort)0x0403, sub.U16(), "a sub-reader keeps the order");
+                    Equal(0, sub.CString(5).Length, "a sub-reader reads its own bytes");
+                }
+            }
+        }
+
         // A sub-reader keeps its bytes after the reader it was cut from is gone.
         [Test]
         static void SubOutlivesItsParent()
