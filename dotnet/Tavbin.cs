@@ -1233,14 +1233,13 @@ namespace Tavbin
         }
 
         /// <summary>count bits (1 to 64), least significant first. TavbinException:
-        /// InvalidArg for another count, Eof if fewer bits remain; nothing is taken then,
+        /// InvalidArg for another count or after Done, Eof if fewer bits remain; nothing
+        /// is taken then,
         /// and the exception's Offset is the byte the first bit would have come from.</summary>
         public ulong Read(int count)
         {
-            if (done)
-                throw new ObjectDisposedException(nameof(LsbBitReader));
             ulong at = start + pos / 8;
-            if (count < 1 || count > 64)
+            if (done || count < 1 || count > 64)
                 throw new TavbinException(Status.InvalidArg, at);
             ulong size = reader.Size;
             ulong left = size > start ? (size - start) * 8 - pos : 0;
@@ -1254,19 +1253,20 @@ namespace Tavbin
         /// <summary>Drops the rest of a partly read byte.</summary>
         public void Align()
         {
-            if (done)
-                throw new ObjectDisposedException(nameof(LsbBitReader));
-            pos = (pos + 7) & ~7UL;
+            if (!done)
+                pos = (pos + 7) & ~7UL;
         }
 
-        /// <summary>Moves the reader past every byte a bit was taken from; later reads
-        /// here throw ObjectDisposedException. Calling it again does nothing.</summary>
+        /// <summary>Moves the reader past every byte a bit was taken from (with none
+        /// taken, the reader stays as it was, a partly read byte included); later reads
+        /// here throw TavbinException (InvalidArg). Calling it again does nothing.</summary>
         public void Done()
         {
             if (done)
                 return;
             done = true;
-            reader.Skip((pos + 7) / 8); // first past a partly read byte, where start is
+            if (pos != 0)
+                reader.Skip((pos + 7) / 8); // first past a partly read byte, where start is
         }
 
         public void Dispose()
