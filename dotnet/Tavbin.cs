@@ -112,6 +112,20 @@ namespace Tavbin
         static int held;
         internal static int Held => Volatile.Read(ref held);
         internal static void Hold(int n) => Interlocked.Add(ref held, n);
+
+        // Every pin of the caller's memory goes through these two, so that it counts.
+        internal static GCHandle Pin(object array)
+        {
+            GCHandle pin = GCHandle.Alloc(array, GCHandleType.Pinned);
+            Hold(1);
+            return pin;
+        }
+
+        internal static void Unpin(GCHandle pin)
+        {
+            pin.Free();
+            Hold(-1);
+        }
     }
 
     /// <summary>A native reader. Releasing it closes the reader and then lets go of the
@@ -129,8 +143,8 @@ namespace Tavbin
 
         internal void Own(GCHandle pin)
         {
-            pinned = pin;
-            Hold(2);
+            pinned = pin; // counted when it was made
+            Hold(1);
         }
 
         internal void Own(IDisposable memory)
@@ -153,10 +167,7 @@ namespace Tavbin
             Native.tavbin_close(handle);
             int n = 1;
             if (pinned.IsAllocated)
-            {
-                pinned.Free();
-                n++;
-            }
+                Unpin(pinned);
             if (owned != null)
             {
                 owned.Dispose();
@@ -509,7 +520,7 @@ namespace Tavbin
         {
             if (data == null)
                 throw new ArgumentNullException(nameof(data));
-            GCHandle pin = GCHandle.Alloc(data, GCHandleType.Pinned);
+            GCHandle pin = Checks.Pin(data);
             try
             {
                 this.data = pin.AddrOfPinnedObject();
@@ -517,13 +528,13 @@ namespace Tavbin
             }
             catch
             {
-                pin.Free();
+                Unpin(pin);
                 throw;
             }
             if (h.IsInvalid)
             {
                 h.Dispose();
-                pin.Free();
+                Unpin(pin);
                 throw Library.OpenFailed(order);
             }
             h.Own(pin);
@@ -894,7 +905,7 @@ namespace Tavbin
             // test without touching dst: a token buffer lets it say so, where n bytes
             // could be more than any array holds.
             byte[] dst = new byte[n <= Native.tavbin_remaining(r) ? n : 1];
-            GCHandle pin = GCHandle.Alloc(dst, GCHandleType.Pinned);
+            GCHandle pin = Checks.Pin(dst);
             int s;
             try
             {
@@ -903,7 +914,7 @@ namespace Tavbin
             }
             finally
             {
-                pin.Free();
+                Unpin(pin);
             }
             if ((s | (int)bitPos) != 0)
                 Settle(r, s, m);
@@ -936,14 +947,14 @@ namespace Tavbin
             byte[] dst = new byte[room];
             ulong got;
             int s;
-            GCHandle pin = GCHandle.Alloc(dst, GCHandleType.Pinned);
+            GCHandle pin = Checks.Pin(dst);
             try
             {
                 s = Native.tavbin_string_u32(r, pin.AddrOfPinnedObject(), cap, maxLen, out got);
             }
             finally
             {
-                pin.Free();
+                Unpin(pin);
             }
             if ((s | (int)bitPos) != 0)
                 Settle(r, s, m);
@@ -1169,7 +1180,7 @@ namespace Tavbin
             int width = Bulk.Width<T>();
             ReaderHandle r = H;
             ulong m = Mark(r);
-            GCHandle pin = GCHandle.Alloc(values, GCHandleType.Pinned);
+            GCHandle pin = Checks.Pin(values);
             try
             {
                 IntPtr p = pin.AddrOfPinnedObject();
@@ -1181,7 +1192,7 @@ namespace Tavbin
             }
             finally
             {
-                pin.Free();
+                Unpin(pin);
             }
 #endif
         }
@@ -1418,7 +1429,7 @@ namespace Tavbin
             if (data == null)
                 throw new ArgumentNullException(nameof(data));
             WriterHandle w = H;
-            GCHandle pin = GCHandle.Alloc(data, GCHandleType.Pinned);
+            GCHandle pin = Checks.Pin(data);
             int s;
             try
             {
@@ -1427,7 +1438,7 @@ namespace Tavbin
             }
             finally
             {
-                pin.Free();
+                Unpin(pin);
             }
             if (s != 0)
                 throw Failed(w, s);
@@ -1532,9 +1543,9 @@ namespace Tavbin
             Buffer.BlockCopy(values, 0, bytes, 0, bytes.Length);
             if (Swapped)
             {
-                GCHandle pin = GCHandle.Alloc(bytes, GCHandleType.Pinned);
+                GCHandle pin = Checks.Pin(bytes);
                 try { Bulk.Reverse(pin.AddrOfPinnedObject(), values.LongLength, width); }
-                finally { pin.Free(); }
+                finally { Unpin(pin); }
             }
             Append(bytes, bytes.Length, false);
 #endif
@@ -1655,7 +1666,7 @@ namespace Tavbin
                 throw new ArgumentOutOfRangeException(nameof(offset), offset, "a negative offset");
             int from = Math.Min(offset, data.Length);
             avail = (ulong)(data.Length - from);
-            GCHandle pin = GCHandle.Alloc(data, GCHandleType.Pinned);
+            GCHandle pin = Checks.Pin(data);
             at = pin.AddrOfPinnedObject() + from;
             return pin;
         }
@@ -1668,21 +1679,21 @@ namespace Tavbin
         {
             GCHandle pin = Pin(data, offset, out IntPtr at, out ulong avail);
             try { Check(Native.tavbin_load_u16(at, avail, (uint)order, out ushort v), (ulong)offset); return v; }
-            finally { pin.Free(); }
+            finally { Unpin(pin); }
         }
 
         public static uint LoadU32(byte[] data, int offset, Endian order)
         {
             GCHandle pin = Pin(data, offset, out IntPtr at, out ulong avail);
             try { Check(Native.tavbin_load_u32(at, avail, (uint)order, out uint v), (ulong)offset); return v; }
-            finally { pin.Free(); }
+            finally { Unpin(pin); }
         }
 
         public static ulong LoadU64(byte[] data, int offset, Endian order)
         {
             GCHandle pin = Pin(data, offset, out IntPtr at, out ulong avail);
             try { Check(Native.tavbin_load_u64(at, avail, (uint)order, out ulong v), (ulong)offset); return v; }
-            finally { pin.Free(); }
+            finally { Unpin(pin); }
         }
 
         /// <summary>Stores the 2 bytes of value at buffer[offset] (StoreU32, StoreU64: 4, 8).
@@ -1693,21 +1704,21 @@ namespace Tavbin
         {
             GCHandle pin = Pin(buffer, offset, out IntPtr at, out ulong cap);
             try { Check(Native.tavbin_store_u16(at, cap, (uint)order, value), (ulong)offset); }
-            finally { pin.Free(); }
+            finally { Unpin(pin); }
         }
 
         public static void StoreU32(byte[] buffer, int offset, uint value, Endian order)
         {
             GCHandle pin = Pin(buffer, offset, out IntPtr at, out ulong cap);
             try { Check(Native.tavbin_store_u32(at, cap, (uint)order, value), (ulong)offset); }
-            finally { pin.Free(); }
+            finally { Unpin(pin); }
         }
 
         public static void StoreU64(byte[] buffer, int offset, ulong value, Endian order)
         {
             GCHandle pin = Pin(buffer, offset, out IntPtr at, out ulong cap);
             try { Check(Native.tavbin_store_u64(at, cap, (uint)order, value), (ulong)offset); }
-            finally { pin.Free(); }
+            finally { Unpin(pin); }
         }
 
 #if NET

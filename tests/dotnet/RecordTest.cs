@@ -164,7 +164,19 @@ namespace Tavbin.Tests
                 Tuple.Create("Bits(4), Bits(4)", (Action<Reader>)(r => { r.Bits(4); r.Bits(4); }), 1UL),
                 Tuple.Create("Bits(12)", (Action<Reader>)(r => r.Bits(12)), 2UL),
                 Tuple.Create("Bits(4), U32 fails", (Action<Reader>)(r => { r.Seek(5); r.Bits(4); Throws<TavbinException>(() => r.U32(), "U32"); r.Seek(1); }), 1UL),
+                Tuple.Create("Bits(4), Sleb128", (Action<Reader>)(r => r.Sleb128(1 + 0 * r.Bits(4))), 2UL),
+                Tuple.Create("Bits(4), CString too long", (Action<Reader>)(r => { r.Bits(4); Throws<TavbinException>(() => r.CString(0), "CString(0)"); }), 1UL),
+                Tuple.Create("Bits(4), Sub(1)", (Action<Reader>)(r => { r.Bits(4); r.Sub(1).Dispose(); }), 2UL),
             };
+            using (var r = new Reader(data))
+            {
+                // Running out of bits consumes the last byte whole.
+                r.Seek(5);
+                r.Bits(4);
+                Throws<TavbinException>(() => r.Bits(9), "Bits(9) of 4");
+                using (LsbBitReader bits = r.LsbBits())
+                    Equal(6UL, Throws<TavbinException>(() => bits.Read(1), "LsbBits at the end").Offset, "after Bits ran out");
+            }
             foreach (var step in steps)
                 using (var r = new Reader(data))
                 {
@@ -181,9 +193,32 @@ namespace Tavbin.Tests
                 Equal((ushort)0x0201, a[0], "Array after SetEndian(Little)");
                 using (Reader sub = r.Sub(3))
                 {
+                    Equal(0x000403u, sub.U24(), "a sub-reader keeps the order");
+                    sub.Seek(0);
                     Equal((ushort)0x0403, sub.U16(), "a sub-reader keeps the order");
                     Equal(0, sub.CString(5).Length, "a sub-reader reads its own bytes");
                 }
+            }
+        }
+
+        // The record layer's reads begin at the next whole byte, as the C reads do, and
+        // a refusal is recorded as the C reads record theirs.
+        [Test]
+        static void RecordReadsAfterAPartlyReadByte()
+        {
+            using (var r = new Reader(new byte[] { 0xF0, 0x7F, 0x61, 0x00 }))
+            {
+                r.Bits(4);
+                Equal(-1L, r.Sleb128(1), "Sleb128 after 4 bits");
+                r.Seek(1);
+                r.Bits(4);
+                Bytes(new byte[] { 0x61 }, r.CString(5), "CString after 4 bits");
+            }
+            using (var r = new Reader(Of("80 80 80 80 80 80 80 80 80 01")))
+            {
+                Fails(Status.InvalidArg, () => r.Sleb128(), "a tenth byte outside long");
+                Equal(Status.InvalidArg, r.LastError, "the refusal recorded");
+                Equal(0UL, r.Tell(), "the cursor where the number began");
             }
         }
 
