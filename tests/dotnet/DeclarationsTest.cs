@@ -13,8 +13,10 @@ namespace Tavbin.Tests
 {
     static class DeclarationsTest
     {
+        // The declarations, without what the source generator adds beside them.
         static MethodInfo[] Declared() =>
-            typeof(Native).GetMethods(BindingFlags.Public | BindingFlags.Static | BindingFlags.DeclaredOnly);
+            typeof(Native).GetMethods(BindingFlags.NonPublic | BindingFlags.Static | BindingFlags.DeclaredOnly)
+                .Where(m => m.Name.StartsWith("tavbin")).ToArray();
 
         // The interface's names, sorted and joined by spaces.
         static string Exports()
@@ -34,11 +36,22 @@ namespace Tavbin.Tests
             foreach (MethodInfo m in Declared())
             {
                 var import = (DllImportAttribute)Attribute.GetCustomAttribute(m, typeof(DllImportAttribute));
+#if NET
+                // Generated declarations (a blittable one becomes a DllImport itself): the
+                // name, the convention and the entry point checked on the module itself.
+                var generated = m.GetCustomAttribute<LibraryImportAttribute>();
+                Assert.True(generated != null, m.Name + " is a LibraryImport");
+                Assert.Equal("binary-read-util", generated.LibraryName, m.Name);
+                var conv = m.GetCustomAttribute<System.Runtime.InteropServices.UnmanagedCallConvAttribute>();
+                Assert.True(conv != null && conv.CallConvs.SequenceEqual(new[] { typeof(System.Runtime.CompilerServices.CallConvCdecl) }), m.Name + " is cdecl");
+                Assert.True(NativeLibrary.GetExport(NativeLibrary.Load(Runner.ModulePath), m.Name) != IntPtr.Zero, m.Name + " exported");
+#else
                 Assert.True(import != null, m.Name + " is a DllImport");
                 Assert.Equal("binary-read-util", import.Value, m.Name);
                 Assert.Equal(CallingConvention.Cdecl, import.CallingConvention, m.Name);
                 Assert.True(import.ExactSpelling, m.Name + " ExactSpelling");
                 Marshal.Prelink(m); // throws if the module lacks the entry point
+#endif
             }
         }
 
@@ -79,7 +92,7 @@ namespace Tavbin.Tests
             foreach (Match d in found)
             {
                 string name = d.Groups[2].Value;
-                MethodInfo m = typeof(Native).GetMethod(name);
+                MethodInfo m = typeof(Native).GetMethod(name, BindingFlags.NonPublic | BindingFlags.Static);
                 Assert.True(m != null, name + " declared in Native");
                 Assert.Equal(Expected(d.Groups[1].Value, name, true), m.ReturnType, name + " returns");
                 string[] cParams = d.Groups[3].Value.Split(',').Select(p => p.Trim()).ToArray();

@@ -3,21 +3,16 @@
 
 using System;
 using System.Collections.Generic;
+using System.IO;
 using System.Linq;
+using System.Runtime.InteropServices;
 using System.Threading;
 
 namespace Tavbin.Tests
 {
     static class LifetimeTest
     {
-        static void CollectEverything()
-        {
-            for (int i = 0; i < 3; i++)
-            {
-                GC.Collect();
-                GC.WaitForPendingFinalizers();
-            }
-        }
+        static void CollectEverything() => Runner.CollectEverything();
 
         // Mono scans stacks conservatively, so a stale word in a frame could keep an
         // array reachable: the arrays are made on a thread of their own, whose stack is
@@ -54,6 +49,21 @@ namespace Tavbin.Tests
             r.Dispose();
             CollectEverything();
             Assert.True(!array.IsAlive, "the array is unpinned once the reader is disposed");
+        }
+
+        // An open that fails lets go of the array at once.
+        [Test]
+        static void FailedOpenUnpins()
+        {
+            WeakReference array = OnAnotherThread(() =>
+            {
+                var data = new byte[] { 1, 2, 3 };
+                try { new Reader(data, (Endian)2); }
+                catch (TavbinException) { }
+                return new WeakReference(data);
+            });
+            CollectEverything();
+            Assert.True(!array.IsAlive, "the array of a failed open is unpinned");
         }
 
         [Test]
@@ -99,6 +109,80 @@ namespace Tavbin.Tests
             CollectEverything();
             // Each array is free again only once its reader's finaliser has released it.
             Assert.Equal(0, arrays.Count(a => a.IsAlive), "arrays still pinned after finalisation");
+        }
+
+        // A Dispose on another thread while reads run: each read either completes or
+        // throws ObjectDisposedException, never runs on a freed reader, and the reader
+        // is released in the end (Runner checks that nothing is held).
+        [Test]
+        static void DisposeWhileReading()
+        {
+            byte[] data = new byte[64];
+            int completed = 0;
+            for (int round = 0; round < 300; round++)
+            {
+                var r = new Reader(data);
+                Exception other = null;
+                var reading = new Thread(() =>
+                {
+                    try
+                    {
+                        for (;;)
+                        {
+                            if (r.Remaining() < 8)
+                                r.Seek(0);
+                            r.U32();
+                            r.U16();
+                            r.U8();
+                            r.U8();
+                        }
+                    }
+                    catch (ObjectDisposedException) { Interlocked.Increment(ref completed); }
+                    catch (Exception e) { other = e; }
+                });
+                reading.Start();
+                Thread.Sleep(round % 3);
+                r.Dispose();
+                reading.Join();
+                Assert.True(other == null, "round " + round + ": " + other);
+            }
+            Assert.Equal(300, completed, "reads stopped by ObjectDisposedException");
+        }
+
+        // glibc's count of the bytes malloc has handed out and not had back.
+        [StructLayout(LayoutKind.Sequential)]
+        struct MallInfo2
+        {
+            public UIntPtr Arena, Ordblks, Smblks, Hblks, Hblkhd, Usmblks, Fsmblks, Uordblks, Fordblks, Keepcost;
+        }
+
+        [DllImport("libc.so.6")]
+        static extern MallInfo2 mallinfo2();
+
+        // Disposing a reader or writer gives the module's memory back: 20,000 of each
+        // would keep well over a megabyte otherwise.
+        [Test]
+        static void DisposeFreesTheModulesMemory()
+        {
+            if (!File.Exists("/proc/self/maps"))
+                return; // glibc's count is for Linux only
+            byte[] data = new byte[8];
+            Func<long> inUse = () => (long)mallinfo2().Uordblks.ToUInt64();
+            long growth = 0;
+            for (int pass = 0; pass < 2; pass++)
+            {
+                long before = inUse();
+                for (int i = 0; i < 20000; i++)
+                {
+                    new Reader(data).Dispose();
+                    using (var w = new Writer(16))
+                    using (var r = new Reader(data))
+                        r.Sub(4).Dispose();
+                    new Writer(16).Dispose();
+                }
+                growth = inUse() - before;
+            }
+            Assert.True(growth < 256 * 1024, "the module's memory grew by " + growth + " bytes");
         }
 
         [Test]

@@ -1,5 +1,9 @@
 // Runner.cs - runs every [Test] method of the C# binding's tests, no framework needed:
-//   mono TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH
+//   mono TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH VECTORS_TXT
+// Under xunit (XUNIT defined, Suite.cs) the same tests run one by one, the paths
+// taken from TAVBIN_SOURCE_DIR and TAVBIN_LIBRARY.
+// TAVBIN_VECTORS, where set, names the vectors file in either case.
+// After each test every handle and pin it made must have been released.
 
 using System;
 using System.Collections.Generic;
@@ -57,39 +61,68 @@ namespace Tavbin.Tests
 
     static class Runner
     {
-        public static string ExportsPath, HeaderPath, ModulePath;
+        public static string ExportsPath, HeaderPath, ModulePath, VectorsPath;
 
+        public static List<MethodInfo> Tests() => typeof(Runner).Assembly.GetTypes()
+            .SelectMany(t => t.GetMethods(BindingFlags.Static | BindingFlags.NonPublic))
+            .Where(m => m.IsDefined(typeof(TestAttribute), false)).ToList();
+
+        public static string Name(MethodInfo m) => m.DeclaringType.Name + "." + m.Name;
+
+        public static void CollectEverything()
+        {
+            for (int i = 0; i < 3; i++)
+            {
+                GC.Collect();
+                GC.WaitForPendingFinalizers();
+            }
+        }
+
+        // Runs one test; a failure throws, as its own exception where it is not ours.
+        public static void Run(MethodInfo m)
+        {
+            try
+            {
+                m.Invoke(null, null);
+            }
+            catch (TargetInvocationException e)
+            {
+                System.Runtime.ExceptionServices.ExceptionDispatchInfo.Capture(e.InnerException).Throw();
+            }
+            CollectEverything();
+            Assert.Equal(0, Checks.Held, "handles and pins still held after the test");
+        }
+
+#if !XUNIT
         static int Main(string[] args)
         {
-            if (args.Length != 3)
+            if (args.Length != 4)
             {
-                Console.Error.WriteLine("usage: TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH");
+                Console.Error.WriteLine("usage: TavbinTests.exe EXPORTS_TXT TAVBIN_H MODULE_PATH VECTORS_TXT");
                 return 2;
             }
             ExportsPath = args[0];
             HeaderPath = args[1];
             ModulePath = args[2];
-            var tests = Assembly.GetExecutingAssembly().GetTypes()
-                .SelectMany(t => t.GetMethods(BindingFlags.Static | BindingFlags.NonPublic))
-                .Where(m => m.IsDefined(typeof(TestAttribute), false)).ToList();
+            VectorsPath = Environment.GetEnvironmentVariable("TAVBIN_VECTORS") ?? args[3];
+            var tests = Tests();
             int failed = 0;
             foreach (MethodInfo m in tests)
             {
-                string name = m.DeclaringType.Name + "." + m.Name;
                 try
                 {
-                    m.Invoke(null, null);
-                    Console.WriteLine("ok      " + name);
+                    Run(m);
+                    Console.WriteLine("ok      " + Name(m));
                 }
-                catch (TargetInvocationException e)
+                catch (Exception e)
                 {
                     failed++;
-                    Exception inner = e.InnerException;
-                    Console.WriteLine("FAILED  " + name + ": " + (inner is Failure ? inner.Message : inner.ToString()));
+                    Console.WriteLine("FAILED  " + Name(m) + ": " + (e is Failure ? e.Message : e.ToString()));
                 }
             }
             Console.WriteLine($"{tests.Count - failed} of {tests.Count} passed");
             return failed == 0 && tests.Count > 0 ? 0 : 1;
         }
+#endif
     }
 }

@@ -1,0 +1,283 @@
+// RecordTest.cs - every method's failure in one table (status, offset, and that the
+// reader is where the C call leaves it), bulk values against the single reads, and on
+// net8.0 and later the span and memory calls.
+
+using System;
+using System.Collections.Generic;
+using System.Linq;
+using static Tavbin.Tests.Assert;
+
+namespace Tavbin.Tests
+{
+    static class RecordTest
+    {
+        // Reader calls that fail at the end of the input, and the status they fail with.
+        static readonly KeyValuePair<string, Action<Reader>>[] AtTheEnd =
+        {
+            Row("U8", r => r.U8()), Row("I8", r => r.I8()), Row("U16", r => r.U16()), Row("I16", r => r.I16()),
+            Row("U24", r => r.U24()), Row("I24", r => r.I24()), Row("U32", r => r.U32()), Row("I32", r => r.I32()),
+            Row("F32", r => r.F32()), Row("U64", r => r.U64()), Row("I64", r => r.I64()), Row("F64", r => r.F64()),
+            Row("Bits(5)", r => r.Bits(5)), Row("Leb128", r => r.Leb128()), Row("Sleb128", r => r.Sleb128()),
+            Row("Skip(1)", r => r.Skip(1)), Row("Bytes(1)", r => r.Bytes(1)), Row("Ascii(1)", r => r.Ascii(1)),
+            Row("StringU32", r => r.StringU32()), Row("CString(9)", r => r.CString(9)), Row("Sub(1)", r => r.Sub(1)),
+            Row("PeekU8", r => r.PeekU8()), Row("PeekU16", r => r.PeekU16()), Row("PeekU32", r => r.PeekU32()),
+            Row("PeekU64", r => r.PeekU64()), Row("Array<byte>", r => r.Array(new byte[1])),
+            Row("Array<double>", r => r.Array(new double[1])),
+        };
+
+        static readonly KeyValuePair<string, Action<Reader>>[] Range =
+        {
+            Row("Seek(3)", r => r.Seek(3)), Row("U8At(2)", r => r.U8At(2)), Row("U16At(1)", r => r.U16At(1)),
+            Row("U32At(0)", r => r.U32At(0)), Row("U64At(0)", r => r.U64At(0)),
+        };
+
+        static readonly KeyValuePair<string, Action<Reader>>[] Invalid =
+        {
+            Row("Bits(0)", r => r.Bits(0)), Row("Bits(65)", r => r.Bits(65)), Row("Leb128(0)", r => r.Leb128(0)),
+            Row("Sleb128(0)", r => r.Sleb128(0)), Row("SetEndian(2)", r => r.SetEndian((Endian)2)),
+        };
+
+        static KeyValuePair<string, Action<Reader>> Row(string name, Action<Reader> call) =>
+            new KeyValuePair<string, Action<Reader>>(name, call);
+
+        // Two bytes, the cursor at the second: either at its start, or 4 bits into it,
+        // where every byte-level read moves past the rest of it before it fails.
+        static Reader Positioned(bool partly)
+        {
+            var r = new Reader(new byte[] { 0x80, 0x80 });
+            r.U8();
+            if (partly)
+                r.Bits(4);
+            return r;
+        }
+
+        [Test]
+        static void EveryReaderFailureWithItsOffset()
+        {
+            var table = new[] { Tuple.Create(Status.Eof, AtTheEnd), Tuple.Create(Status.Range, Range), Tuple.Create(Status.InvalidArg, Invalid) };
+            foreach (bool partly in new[] { false, true })
+                foreach (var group in table)
+                    foreach (var row in group.Item2)
+                    {
+                        string what = row.Key + (partly ? " 4 bits into the last byte" : " at the last byte");
+                        using (Reader r = Positioned(partly))
+                        {
+                            if (!partly && group.Item1 == Status.Eof)
+                                r.U8(); // now at the very end
+                            ulong tell = r.Tell();
+                            TavbinException e = Throws<TavbinException>(() => row.Value(r), what);
+                            Equal(group.Item1, e.Status, what + ": status");
+                            Equal(tell, e.Offset, what + ": offset");
+                            Equal(Library.StrError((int)group.Item1), e.Message, what + ": message");
+                        }
+                    }
+        }
+
+        [Test]
+        static void EveryWriterAndLibraryFailureWithItsOffset()
+        {
+            byte[] three = { 1, 2, 3 };
+            using (var w = new Writer())
+            {
+                w.U16(0x0102);
+                w.U8(3);
+                var rows = new[]
+                {
+                    Tuple.Create("SetEndian(2)", Status.InvalidArg, 3UL, (Action)(() => w.SetEndian((Endian)2))),
+                    Tuple.Create("U24(2^24)", Status.Range, 3UL, (Action)(() => w.U24(1u << 24))),
+                    Tuple.Create("I24(2^23)", Status.Range, 3UL, (Action)(() => w.I24(1 << 23))),
+                    Tuple.Create("I24(-2^23 - 1)", Status.Range, 3UL, (Action)(() => w.I24(-(1 << 23) - 1))),
+                    Tuple.Create("PatchU16(2)", Status.Range, 2UL, (Action)(() => w.PatchU16(2, 1))),
+                    Tuple.Create("PatchU16(2^64 - 1)", Status.Range, ulong.MaxValue, (Action)(() => w.PatchU16(ulong.MaxValue, 1))),
+                    Tuple.Create("PatchU32(0)", Status.Range, 0UL, (Action)(() => w.PatchU32(0, 1))),
+                    Tuple.Create("PatchU64(0)", Status.Range, 0UL, (Action)(() => w.PatchU64(0, 1))),
+                    Tuple.Create("LoadU16(2)", Status.Eof, 2UL, (Action)(() => Library.LoadU16(three, 2, Endian.Big))),
+                    Tuple.Create("LoadU32(0)", Status.Eof, 0UL, (Action)(() => Library.LoadU32(three, 0, Endian.Big))),
+                    Tuple.Create("LoadU64(9)", Status.Eof, 9UL, (Action)(() => Library.LoadU64(three, 9, Endian.Big))),
+                    Tuple.Create("LoadU32 order 2", Status.InvalidArg, 0UL, (Action)(() => Library.LoadU32(new byte[4], 0, (Endian)2))),
+                    Tuple.Create("StoreU16(2)", Status.Range, 2UL, (Action)(() => Library.StoreU16(three, 2, 1, Endian.Big))),
+                    Tuple.Create("StoreU32(0)", Status.Range, 0UL, (Action)(() => Library.StoreU32(three, 0, 1, Endian.Big))),
+                    Tuple.Create("StoreU64(1)", Status.Range, 1UL, (Action)(() => Library.StoreU64(three, 1, 1, Endian.Big))),
+                    Tuple.Create("StoreU16 order 9", Status.InvalidArg, 0UL, (Action)(() => Library.StoreU16(three, 0, 1, (Endian)9))),
+                };
+                foreach (var row in rows)
+                {
+                    TavbinException e = Throws<TavbinException>(row.Item4, row.Item1);
+                    Equal(row.Item2, e.Status, row.Item1 + ": status");
+                    Equal(row.Item3, e.Offset, row.Item1 + ": offset");
+                }
+                Bytes(new byte[] { 1, 2, 3 }, w.ToArray(), "nothing written by the failures");
+                Bytes(new byte[] { 1, 2, 3 }, three, "nothing stored by the failures");
+                Throws<ArgumentException>(() => w.Array(new decimal[1]), "Writer.Array<decimal>");
+                using (var r = new Reader(three))
+                    Throws<ArgumentException>(() => r.Array(new DateTime[1]), "Reader.Array<DateTime>");
+            }
+        }
+
+        // Writer.Array in both orders gives what the single appends give, and
+        // Reader.Array reads back what the single reads read.
+        [Test]
+        static void ArraysAgainstSingleValues()
+        {
+            foreach (Endian order in new[] { Endian.Big, Endian.Little })
+            {
+                using (var bulk = new Writer(0, order))
+                using (var single = new Writer(0, order))
+                {
+                    bulk.Array(new byte[] { 1, 0xFF }); bulk.Array(new sbyte[] { -2 });
+                    bulk.Array(new ushort[] { 0x0102, 0xFFFE }); bulk.Array(new short[] { -3 });
+                    bulk.Array(new uint[] { 0x01020304 }); bulk.Array(new int[] { -4 }); bulk.Array(new float[] { 1.5f });
+                    bulk.Array(new ulong[] { 0x0102030405060708 }); bulk.Array(new long[] { -5 }); bulk.Array(new double[] { -0.25 });
+                    bulk.Array(new uint[0]);
+                    single.U8(1); single.U8(0xFF); single.U8(0xFE);
+                    single.U16(0x0102); single.U16(0xFFFE); single.I16(-3);
+                    single.U32(0x01020304); single.I32(-4); single.F32(1.5f);
+                    single.U64(0x0102030405060708); single.I64(-5); single.F64(-0.25);
+                    byte[] bytes = single.ToArray();
+                    Bytes(bytes, bulk.ToArray(), "arrays appended " + order);
+                    using (var r = new Reader(bytes, order))
+                    {
+                        var u8 = new byte[2]; var i8 = new sbyte[1]; var u16 = new ushort[2]; var i16 = new short[1];
+                        var u32 = new uint[1]; var i32 = new int[1]; var f32 = new float[1];
+                        var u64 = new ulong[1]; var i64 = new long[1]; var f64 = new double[1];
+                        r.Array(u8); r.Array(i8); r.Array(u16); r.Array(i16); r.Array(u32); r.Array(i32); r.Array(f32);
+                        r.Array(u64); r.Array(i64); r.Array(f64);
+                        string got = string.Join(" ", new object[] { u8[0], u8[1], i8[0], u16[0], u16[1], i16[0], u32[0], i32[0], f32[0], u64[0], i64[0], f64[0] });
+                        Equal("1 255 -2 258 65534 -3 16909060 -4 1.5 72623859790382856 -5 -0.25", got.Replace(',', '.'), "arrays read " + order);
+                        Equal(0UL, r.Remaining(), "all read");
+                    }
+                }
+            }
+        }
+
+        // The reader's own record of its byte order and of a partly read byte, which
+        // Sub, Array, U24 and LsbBits rely on, after each call that changes them.
+        [Test]
+        static void OrderAndBitPositionFollowTheCalls()
+        {
+            byte[] data = { 0xF0, 0x01, 0x02, 0x03, 0x04, 0x00 };
+            var steps = new[]
+            {
+                Tuple.Create("Bits(4), BitAlign", (Action<Reader>)(r => { r.Bits(4); r.BitAlign(); }), 1UL),
+                Tuple.Create("Bits(4), Seek(1)", (Action<Reader>)(r => { r.Bits(4); r.Seek(1); }), 1UL),
+                Tuple.Create("Bits(4), U8", (Action<Reader>)(r => { r.Bits(4); r.U8(); }), 2UL),
+                Tuple.Create("Bits(4), Bits(4)", (Action<Reader>)(r => { r.Bits(4); r.Bits(4); }), 1UL),
+                Tuple.Create("Bits(12)", (Action<Reader>)(r => r.Bits(12)), 2UL),
+                Tuple.Create("Bits(4), U32 fails", (Action<Reader>)(r => { r.Seek(5); r.Bits(4); Throws<TavbinException>(() => r.U32(), "U32"); r.Seek(1); }), 1UL),
+                Tuple.Create("Bits(4), Sleb128", (Action<Reader>)(r => r.Sleb128(1 + 0 * r.Bits(4))), 2UL),
+                Tuple.Create("Bits(4), CString too long", (Action<Reader>)(r => { r.Bits(4); Throws<TavbinException>(() => r.CString(0), "CString(0)"); }), 1UL),
+                Tuple.Create("Bits(4), Sub(1)", (Action<Reader>)(r => { r.Bits(4); r.Sub(1).Dispose(); }), 2UL),
+            };
+            using (var r = new Reader(data))
+            {
+                // Running out of bits consumes the last byte whole.
+                r.Seek(5);
+                r.Bits(4);
+                Throws<TavbinException>(() => r.Bits(9), "Bits(9) of 4");
+                using (LsbBitReader bits = r.LsbBits())
+                    Equal(6UL, Throws<TavbinException>(() => bits.Read(1), "LsbBits at the end").Offset, "after Bits ran out");
+            }
+            foreach (var step in steps)
+                using (var r = new Reader(data))
+                {
+                    step.Item2(r);
+                    using (LsbBitReader bits = r.LsbBits())
+                        Equal(step.Item3, bits.Read(8), "the first whole byte after " + step.Item1);
+                }
+            using (var r = new Reader(data, Endian.Big))
+            {
+                r.SetEndian(Endian.Little);
+                r.Skip(1);
+                var a = new ushort[1];
+                r.Array(a);
+                Equal((ushort)0x0201, a[0], "Array after SetEndian(Little)");
+                using (Reader sub = r.Sub(3))
+                {
+                    Equal(0x000403u, sub.U24(), "a sub-reader keeps the order");
+                    sub.Seek(0);
+                    Equal((ushort)0x0403, sub.U16(), "a sub-reader keeps the order");
+                    Equal(0, sub.CString(5).Length, "a sub-reader reads its own bytes");
+                }
+            }
+        }
+
+        // The record layer's reads begin at the next whole byte, as the C reads do, and
+        // a refusal is recorded as the C reads record theirs.
+        [Test]
+        static void RecordReadsAfterAPartlyReadByte()
+        {
+            using (var r = new Reader(new byte[] { 0xF0, 0x7F, 0x61, 0x00 }))
+            {
+                r.Bits(4);
+                Equal(-1L, r.Sleb128(1), "Sleb128 after 4 bits");
+                r.Seek(1);
+                r.Bits(4);
+                Bytes(new byte[] { 0x61 }, r.CString(5), "CString after 4 bits");
+            }
+            using (var r = new Reader(Of("80 80 80 80 80 80 80 80 80 01")))
+            {
+                Fails(Status.InvalidArg, () => r.Sleb128(), "a tenth byte outside long");
+                Equal(Status.InvalidArg, r.LastError, "the refusal recorded");
+                Equal(0UL, r.Tell(), "the cursor where the number began");
+            }
+        }
+
+        // A sub-reader keeps its bytes after the reader it was cut from is gone.
+        [Test]
+        static void SubOutlivesItsParent()
+        {
+            Reader sub;
+            using (var r = new Reader(new byte[] { 9, 8, 7, 6 }))
+            {
+                r.U8();
+                sub = r.Sub(2);
+                Equal(3UL, r.Tell(), "parent moved past");
+            }
+            Runner.CollectEverything();
+            Equal((ushort)0x0807, sub.U16(), "sub reads after the parent's Dispose");
+            True(Checks.Held > 0, "the parent's bytes still held");
+            sub.Dispose();
+        }
+
+#if NET
+        [Test]
+        static void SpansAndMemory()
+        {
+            byte[] backing = { 0xAA, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06 };
+            using (var r = new Reader(new ReadOnlyMemory<byte>(backing, 1, 5), Endian.Little))
+            {
+                Equal(0x04030201u, r.U32(), "U32 over a memory slice");
+                Span<byte> one = stackalloc byte[2];
+                Equal(Status.Eof, Throws<TavbinException>(() => { Span<byte> two = stackalloc byte[2]; r.Bytes(two); }, "Bytes(2) of 1").Status, "Bytes(span) beyond the end");
+                r.Bytes(one.Slice(0, 1));
+                Equal((byte)5, one[0], "Bytes(span)");
+            }
+            using (var r = new Reader(ReadOnlyMemory<byte>.Empty))
+                Equal(0UL, r.Size, "empty memory");
+            Span<byte> buf = stackalloc byte[8];
+            Library.StoreU32(buf, 0xCAFEF00D, Endian.Big);
+            Equal(0xCAFEF00Du, Library.LoadU32(buf, Endian.Big), "span store and load");
+            Equal((ushort)0xFECA, Library.LoadU16(buf, Endian.Little), "LoadU16 little");
+            Library.StoreU64(buf, 1, Endian.Little);
+            Equal(1UL, Library.LoadU64(buf, Endian.Little), "StoreU64/LoadU64");
+            Library.StoreU16(buf.Slice(6), 0x0102, Endian.Big);
+            Equal(0x0102u, Library.LoadU32(buf.Slice(4), Endian.Big), "StoreU16 into a slice");
+            Equal(Status.Eof, Throws<TavbinException>(() => Library.LoadU64(new byte[7].AsSpan(), Endian.Big), "LoadU64 of 7").Status, "short span");
+            Equal(Status.Range, Throws<TavbinException>(() => Library.StoreU16(Span<byte>.Empty, 1, Endian.Big), "StoreU16 empty").Status, "empty span");
+            using (var w = new Writer(0, Endian.Little))
+            {
+                w.Bytes(new ReadOnlySpan<byte>(backing, 0, 2));
+                w.Array<ushort>(new ushort[] { 0x0304 }.AsSpan());
+                Bytes(new byte[] { 0xAA, 1, 4, 3 }, w.WrittenSpan.ToArray(), "WrittenSpan");
+                using (var r = new Reader(w.ToArray(), Endian.Little))
+                {
+                    Span<ushort> values = stackalloc ushort[2];
+                    r.Array(values);
+                    Equal((ushort)0x01AA, values[0], "Array(span)");
+                    Equal((ushort)0x0304, values[1], "Array(span)");
+                }
+            }
+        }
+#endif
+    }
+}

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Mutation pass over the C# binding: applies one small change at a time to
+dotnet/Tavbin.cs (the part Mono compiles), rebuilds it with mcs and runs the Mono
+suite on it. A mutant the suite still passes is alive: a fault the tests would miss.
+
+    tools/mutate_csharp.py [BUILD_DIR]     (default build/default, already built)
+
+Prints each live mutant and the counts; exits 0 whatever it finds.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default"))
+SOURCE = os.path.join(ROOT, "dotnet", "Tavbin.cs")
+TESTS = [os.path.join(ROOT, "tests", "dotnet", f) for f in
+         ("Runner.cs", "DeclarationsTest.cs", "ValuesTest.cs", "LifetimeTest.cs", "VectorsTest.cs", "RecordTest.cs")]
+MODULE = os.path.realpath(os.path.join(BUILD, "libbinary-read-util.so"))
+
+# (pattern, replacement, what): each match on a line is one mutant.
+SWAPS = [
+    (r"!= 0\b", "== 0", "!= 0 to == 0"),
+    (r"== 0\b", "!= 0", "== 0 to != 0"),
+    (r" < ", " <= ", "< to <="),
+    (r" <= ", " < ", "<= to <"),
+    (r" > ", " >= ", "> to >="),
+    (r" >= ", " > ", ">= to >"),
+    (r"\bEndian\.Big\b", "Endian.Little", "Big to Little"),
+    (r"\bEndian\.Little\b", "Endian.Big", "Little to Big"),
+    (r"\btrue\b", "false", "true to false"),
+    (r"\bfalse\b", "true", "false to true"),
+    (r"\+ 1\b", "+ 0", "+ 1 to + 0"),
+    (r"- 1\b", "- 0", "- 1 to - 0"),
+    (r"\(s \| \(int\)bitPos\) != 0", "(int)bitPos != 0", "status check removed"),
+    (r"Native\.tavbin_ascii\(r, p, n\) : Native\.tavbin_bytes\(r, p, n\)",
+     "Native.tavbin_bytes(r, p, n) : Native.tavbin_ascii(r, p, n)", "Ascii and Bytes swapped"),
+]
+# A statement of its own that calls or assigns: deleted.
+STATEMENT = re.compile(r"^\s*(?!return\b|throw\b|if\b|else\b|for\b|while\b|case\b|break\b|using\b|namespace\b)"
+                       r"[\w.\[\]<>]+(\s*[-+|&]?=\s*.+|\(.*\));\s*$")
+
+
+def compiled_lines(lines):
+    """Indices of the lines mcs compiles, outside comments and the declarations."""
+    keep, stack = [], []
+    for i, line in enumerate(lines):
+        s = line.strip()
+        if s.startswith("#if"):
+            stack.append(s == "#if NET")
+            continue
+        if s.startswith("#else"):
+            stack[-1] = not stack[-1]
+            continue
+        if s.startswith("#endif"):
+            stack.pop()
+            continue
+        if any(stack) or s.startswith("//") or s.startswith("[") or " extern " in line or not s:
+            continue
+        keep.append(i)
+    return keep
+
+
+def mutants(lines):
+    for i in compiled_lines(lines):
+        line = lines[i]
+        for pattern, repl, what in SWAPS:
+            for m in re.finditer(pattern, line):
+                yield i, what, line[:m.start()] + re.sub(pattern, repl, m.group(0)) + line[m.end():]
+        if STATEMENT.match(line):
+            yield i, "statement deleted", re.sub(r"\S.*$", ";", line)
+
+
+def run(cmd, cwd, timeout):
+    try:
+        return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return -1
+
+
+def main():
+    lines = open(SOURCE).read().split("\n")
+    work = tempfile.mkdtemp(prefix="tavbin-mutants-")
+    with open(os.path.join(work, "Tavbin.dll.config"), "w") as f:
+        f.write('<configuration><dllmap dll="binary-read-util" target="%s"/></configuration>\n' % MODULE)
+    args = [os.path.join(ROOT, "tests", "exports.txt"), os.path.join(ROOT, "include", "tavbin.h"), MODULE,
+            os.path.join(ROOT, "tests", "vectors", "record.txt")]
+    total = built = killed = 0
+    alive = []
+    for i, what, mutated in mutants(lines):
+        total += 1
+        copy = list(lines)
+        copy[i] = mutated
+        with open(os.path.join(work, "Tavbin.cs"), "w") as f:
+            f.write("\n".join(copy))
+        if run(["mcs", "-langversion:7", "-target:library", "-nowarn:162,219,429", "-out:Tavbin.dll", "Tavbin.cs"], work, 120) != 0:
+            continue
+        if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
+            continue
+        built += 1
+        if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 180) != 0:
+            killed += 1
+        else:
+            alive.append("line %d (%s): %s" % (i + 1, what, lines[i].strip()))
+            print("alive: " + alive[-1], flush=True)
+    shutil.rmtree(work)
+    print("%d mutants, %d compiled, %d killed, %d alive" % (total, built, killed, len(alive)))
+
+
+if __name__ == "__main__":
+    main()
