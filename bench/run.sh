@@ -39,7 +39,10 @@ if [[ -n ${BASELINE:-} ]]; then
   baseline_dir=${TMPDIR:-/tmp}/tavbin-baseline-$commit
   if [[ ! -f $baseline_dir/src/tavbin.cpp ]]; then
     mkdir -p "$baseline_dir"
-    git archive "$commit" src include tests/exports.txt | tar -x -C "$baseline_dir"
+    # The list of exports lived in tests/ before it moved beside the ABI baseline.
+    exports=abi/exports.txt
+    git cat-file -e "$commit:$exports" 2>/dev/null || exports=tests/exports.txt
+    git archive "$commit" src include "$exports" | tar -x -C "$baseline_dir"
   fi
 fi
 

@@ -13,7 +13,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/binary-read-util.rc.in ${PROJECT_BINARY
 target_sources(binary-read-util PRIVATE ${PROJECT_BINARY_DIR}/binary-read-util.rc)
 
 # The exports by name, from the interface list that module_exports holds the DLL to.
-set(tavbin_exports_list ${PROJECT_SOURCE_DIR}/tests/exports.txt)
+set(tavbin_exports_list ${PROJECT_SOURCE_DIR}/abi/exports.txt)
 file(STRINGS ${tavbin_exports_list} tavbin_exports REGEX "^[A-Za-z_]")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${tavbin_exports_list} ${PROJECT_SOURCE_DIR}/LICENSE)
 list(JOIN tavbin_exports "\n  " tavbin_exports)

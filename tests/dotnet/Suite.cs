@@ -17,7 +17,7 @@ namespace Tavbin.Tests
         static Suite()
         {
             string source = Setting("TAVBIN_SOURCE_DIR");
-            Runner.ExportsPath = Path.Combine(source, "tests", "exports.txt");
+            Runner.ExportsPath = Path.Combine(source, "abi", "exports.txt");
             Runner.HeaderPath = Path.Combine(source, "include", "tavbin.h");
             Runner.ModulePath = Setting("TAVBIN_LIBRARY");
             Runner.VectorsPath = Environment.GetEnvironmentVariable("TAVBIN_VECTORS") ??

@@ -72,7 +72,7 @@ def header_declarations():
 def exports():
     names = [
         line.strip()
-        for line in (ROOT / "tests" / "exports.txt").read_text().splitlines()
+        for line in (ROOT / "abi" / "exports.txt").read_text().splitlines()
         if re.match(r"[A-Za-z_]", line)
     ]
     assert names and len(set(names)) == len(names)
