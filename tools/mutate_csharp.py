@@ -87,7 +87,7 @@ def main():
     work = tempfile.mkdtemp(prefix="tavbin-mutants-")
     with open(os.path.join(work, "Tavbin.dll.config"), "w") as f:
         f.write('<configuration><dllmap dll="binary-read-util" target="%s"/></configuration>\n' % MODULE)
-    args = [os.path.join(ROOT, "abi", "exports.txt"), os.path.join(ROOT, "include", "tavbin.h"), MODULE,
+    args = [os.path.join(ROOT, "abi", "exports.txt"), os.path.join(BUILD, "tests", "declarations.txt"), MODULE,
             os.path.join(ROOT, "tests", "vectors", "record.txt")]
     total = built = killed = 0
     alive = []

@@ -86,23 +86,22 @@ namespace Tavbin.Tests
         [Test]
         static void EveryTypeAsTheHeaderDeclaresIt()
         {
-            string header = Regex.Replace(File.ReadAllText(Runner.HeaderPath), @"/\*.*?\*/", "", RegexOptions.Singleline);
-            var found = Regex.Matches(header, @"TAVBIN_API\s+([^;(]*?)\b(tavbinw?_\w+)\s*\(([^)]*)\)\s*;");
-            Assert.Equal(Exports(), Sorted(found.Cast<Match>().Select(d => d.Groups[2].Value)), "declarations in tavbin.h");
-            foreach (Match d in found)
+            // The header as abi/declarations.py reads it for every binding: the name,
+            // the return type, then each parameter's type.
+            string[][] found = File.ReadAllLines(Runner.DeclarationsPath).Select(l => l.Split('|')).ToArray();
+            Assert.Equal(Exports(), Sorted(found.Select(d => d[0])), "declarations in tavbin.h");
+            foreach (string[] d in found)
             {
-                string name = d.Groups[2].Value;
+                string name = d[0];
                 MethodInfo m = typeof(Native).GetMethod(name, BindingFlags.NonPublic | BindingFlags.Static);
                 Assert.True(m != null, name + " declared in Native");
-                Assert.Equal(Expected(d.Groups[1].Value, name, true), m.ReturnType, name + " returns");
-                string[] cParams = d.Groups[3].Value.Split(',').Select(p => p.Trim()).ToArray();
+                Assert.Equal(Expected(d[1], name, true), m.ReturnType, name + " returns");
+                string[] cParams = d.Skip(2).ToArray();
                 ParameterInfo[] ps = m.GetParameters();
                 Assert.Equal(cParams.Length, ps.Length, name + " parameter count");
                 for (int i = 0; i < ps.Length; i++)
                 {
-                    // The C type is the parameter less its name.
-                    string cType = Regex.Replace(cParams[i], @"\w+$", "");
-                    Type expected = Expected(cType, name, false);
+                    Type expected = Expected(cParams[i], name, false);
                     Assert.Equal(expected, ps[i].ParameterType, $"{name} parameter {i} ({cParams[i]})");
                     Assert.Equal(expected.IsByRef, ps[i].IsOut, $"{name} parameter {i} is out");
                 }

@@ -61,7 +61,7 @@ namespace Tavbin.Tests
 
     static class Runner
     {
-        public static string ExportsPath, HeaderPath, ModulePath, VectorsPath;
+        public static string ExportsPath, DeclarationsPath, ModulePath, VectorsPath;
 
         public static List<MethodInfo> Tests() => typeof(Runner).Assembly.GetTypes()
             .SelectMany(t => t.GetMethods(BindingFlags.Static | BindingFlags.NonPublic))
@@ -102,7 +102,7 @@ namespace Tavbin.Tests
                 return 2;
             }
             ExportsPath = args[0];
-            HeaderPath = args[1];
+            DeclarationsPath = args[1];
             ModulePath = args[2];
             VectorsPath = Environment.GetEnvironmentVariable("TAVBIN_VECTORS") ?? args[3];
             var tests = Tests();

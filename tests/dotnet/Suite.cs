@@ -18,7 +18,7 @@ namespace Tavbin.Tests
         {
             string source = Setting("TAVBIN_SOURCE_DIR");
             Runner.ExportsPath = Path.Combine(source, "abi", "exports.txt");
-            Runner.HeaderPath = Path.Combine(source, "include", "tavbin.h");
+            Runner.DeclarationsPath = Setting("TAVBIN_DECLARATIONS");
             Runner.ModulePath = Setting("TAVBIN_LIBRARY");
             Runner.VectorsPath = Environment.GetEnvironmentVariable("TAVBIN_VECTORS") ??
                                  Path.Combine(source, "tests", "vectors", "record.txt");

@@ -10,6 +10,7 @@ import shutil
 import subprocess
 import sys
 from ctypes import POINTER
+from pathlib import Path
 
 import pytest
 from conftest import ROOT
@@ -54,18 +55,11 @@ def ctype_of(decl):
 
 
 def header_declarations():
-    text = (ROOT / "include" / "tavbin.h").read_text()
-    text = re.sub(r"/\*.*?\*/", "", text, flags=re.S)
+    """The header's declarations, as abi/declarations.py reads them for every binding."""
     found = {}
-    for ret, name, params in re.findall(r"TAVBIN_API\s+([^;(]*?)\s*\b(tavbinw?_\w+)\s*\(([^)]*)\)\s*;", text):
-        args = []
-        for param in params.split(","):
-            param = " ".join(param.split())
-            if param and param != "void":
-                # Drop the parameter's name, keep a '*' that was glued to it.
-                kind, _, argname = param.rpartition(" ")
-                args.append(ctype_of(kind + "*" * argname.count("*")))
-        found[name] = (ctype_of(ret), tuple(args))
+    for line in Path(os.environ["TAVBIN_DECLARATIONS"]).read_text().splitlines():
+        name, ret, *params = line.split("|")
+        found[name] = (ctype_of(ret), tuple(ctype_of(p) for p in params))
     return found
 
 
