@@ -208,6 +208,9 @@ namespace Tavbin
     static partial class Native
     {
         internal const string Lib = "binary-read-util";
+        // The module's file name as installed on Linux, where the loader's search by
+        // Lib would want a libbinary-read-util.so that only development setups have.
+        internal const string LinuxInstalledName = "libbinary-read-util.so.1";
 #if NET
         // Runs when the assembly loads, before any call can reach the module.
 #pragma warning disable CA2255
@@ -229,7 +232,7 @@ namespace Tavbin
             }
             if (NativeLibrary.TryLoad(name, assembly, paths ?? DllImportSearchPath.AssemblyDirectory | DllImportSearchPath.System32, out IntPtr found))
                 return found;
-            if (OperatingSystem.IsLinux() && NativeLibrary.TryLoad("libbinary-read-util.so.1", out found))
+            if (OperatingSystem.IsLinux() && NativeLibrary.TryLoad(LinuxInstalledName, out found))
                 return found;
             return IntPtr.Zero;
         }

@@ -109,6 +109,14 @@ namespace Tavbin.Tests
         }
 
         [Test]
+        static void LinuxNameIsTheOneTheBuildGives()
+        {
+            string built = Environment.GetEnvironmentVariable("TAVBIN_MODULE_NAME");
+            if (built != null)
+                Assert.Equal(built, Native.LinuxInstalledName, "the module's installed name");
+        }
+
+        [Test]
         static void LoadsTheModuleItWasGiven()
         {
             Library.StrError(0);
