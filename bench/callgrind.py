@@ -25,8 +25,12 @@ def count(driver, filt=""):
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "cg.out")
         listing = subprocess.run(
-            ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, driver] + ([filt] if filt else []),
-            check=True, capture_output=True, text=True).stdout
+            ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, driver]
+            + ([filt] if filt else []),
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout
         items = {}
         for line in listing.splitlines():
             name, n = line.rsplit(" ", 1)
@@ -61,6 +65,7 @@ def main():
         b = ir.get(report.baseline_of(name))
         cells.append(f"{b:9.1f}" if b is not None else "")
         print(f"{name:34} " + " ".join(cells).rstrip())
+
 
 if __name__ == "__main__":
     main()

@@ -45,19 +45,49 @@ int32_t floor_cursor(floor_reader *r, uint8_t *out) {
   return 0;
 }
 
-int32_t floor_u8(floor_reader *r, uint8_t *out) { *out = (uint8_t)r->pos; return 0; }
-int32_t floor_u16(floor_reader *r, uint16_t *out) { *out = (uint16_t)r->pos; return 0; }
-int32_t floor_u32(floor_reader *r, uint32_t *out) { *out = (uint32_t)r->pos; return 0; }
-int32_t floor_u64(floor_reader *r, uint64_t *out) { *out = r->pos; return 0; }
+int32_t floor_u8(floor_reader *r, uint8_t *out) {
+  *out = (uint8_t)r->pos;
+  return 0;
+}
+int32_t floor_u16(floor_reader *r, uint16_t *out) {
+  *out = (uint16_t)r->pos;
+  return 0;
+}
+int32_t floor_u32(floor_reader *r, uint32_t *out) {
+  *out = (uint32_t)r->pos;
+  return 0;
+}
+int32_t floor_u64(floor_reader *r, uint64_t *out) {
+  *out = r->pos;
+  return 0;
+}
 
-int32_t floor_u8_at(floor_reader *r, uint64_t offset, uint8_t *out) { *out = (uint8_t)(r->pos + offset); return 0; }
-int32_t floor_u16_at(floor_reader *r, uint64_t offset, uint16_t *out) { *out = (uint16_t)(r->pos + offset); return 0; }
-int32_t floor_u32_at(floor_reader *r, uint64_t offset, uint32_t *out) { *out = (uint32_t)(r->pos + offset); return 0; }
-int32_t floor_u64_at(floor_reader *r, uint64_t offset, uint64_t *out) { *out = r->pos + offset; return 0; }
+int32_t floor_u8_at(floor_reader *r, uint64_t offset, uint8_t *out) {
+  *out = (uint8_t)(r->pos + offset);
+  return 0;
+}
+int32_t floor_u16_at(floor_reader *r, uint64_t offset, uint16_t *out) {
+  *out = (uint16_t)(r->pos + offset);
+  return 0;
+}
+int32_t floor_u32_at(floor_reader *r, uint64_t offset, uint32_t *out) {
+  *out = (uint32_t)(r->pos + offset);
+  return 0;
+}
+int32_t floor_u64_at(floor_reader *r, uint64_t offset, uint64_t *out) {
+  *out = r->pos + offset;
+  return 0;
+}
 
-int32_t floor_bits(floor_reader *r, uint32_t count, uint64_t *out) { *out = r->pos + count; return 0; }
+int32_t floor_bits(floor_reader *r, uint32_t count, uint64_t *out) {
+  *out = r->pos + count;
+  return 0;
+}
 
-int32_t floor_leb128(floor_reader *r, uint64_t *out, uint64_t max_bytes) { *out = r->pos + max_bytes; return 0; }
+int32_t floor_leb128(floor_reader *r, uint64_t *out, uint64_t max_bytes) {
+  *out = r->pos + max_bytes;
+  return 0;
+}
 
 int32_t floor_string_u32(floor_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len, uint64_t *out_len) {
   (void)dst_cap;
@@ -90,10 +120,22 @@ void floor_wclose(floor_writer *w) {
   std::free(w);
 }
 
-int32_t floor_w8(floor_writer *w, uint8_t value) { w->last = value; return 0; }
-int32_t floor_w16(floor_writer *w, uint16_t value) { w->last = value; return 0; }
-int32_t floor_w32(floor_writer *w, uint32_t value) { w->last = value; return 0; }
-int32_t floor_w64(floor_writer *w, uint64_t value) { w->last = value; return 0; }
+int32_t floor_w8(floor_writer *w, uint8_t value) {
+  w->last = value;
+  return 0;
+}
+int32_t floor_w16(floor_writer *w, uint16_t value) {
+  w->last = value;
+  return 0;
+}
+int32_t floor_w32(floor_writer *w, uint32_t value) {
+  w->last = value;
+  return 0;
+}
+int32_t floor_w64(floor_writer *w, uint64_t value) {
+  w->last = value;
+  return 0;
+}
 
 int32_t floor_wstring_u32(floor_writer *w, const char *src, uint64_t n) {
   (void)src;

@@ -8,13 +8,13 @@
 #include <stdint.h>
 
 #if defined(_WIN32) || defined(__CYGWIN__)
-#  if defined(FLOOR_BUILDING)
-#    define FLOOR_API __declspec(dllexport)
-#  else
-#    define FLOOR_API __declspec(dllimport)
-#  endif
+#if defined(FLOOR_BUILDING)
+#define FLOOR_API __declspec(dllexport)
 #else
-#  define FLOOR_API __attribute__((visibility("default")))
+#define FLOOR_API __declspec(dllimport)
+#endif
+#else
+#define FLOOR_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

@@ -25,10 +25,14 @@ template <typename T, tavbin::endian Order> u64 reader_pass() {
   u64 sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
     tavbin::result<T> v;
-    if constexpr (sizeof(T) == 1) v = r.u8();
-    else if constexpr (sizeof(T) == 4) v = r.u32();
-    else v = r.u64();
-    if (!v) [[unlikely]] fail("reader");
+    if constexpr (sizeof(T) == 1)
+      v = r.u8();
+    else if constexpr (sizeof(T) == 4)
+      v = r.u32();
+    else
+      v = r.u64();
+    if (!v) [[unlikely]]
+      fail("reader");
     sum += v.value;
   }
   return sum;
@@ -41,11 +45,15 @@ template <typename T, tavbin::endian Order> u64 cursor_pass() {
   tavbin::cursor c(r);
   u64 sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
-    if constexpr (sizeof(T) == 1) sum += c.u8();
-    else if constexpr (sizeof(T) == 4) sum += c.u32();
-    else sum += c.u64();
+    if constexpr (sizeof(T) == 1)
+      sum += c.u8();
+    else if constexpr (sizeof(T) == 4)
+      sum += c.u32();
+    else
+      sum += c.u64();
   }
-  if (!c) [[unlikely]] fail("cursor");
+  if (!c) [[unlikely]]
+    fail("cursor");
   return sum;
 }
 
@@ -57,7 +65,8 @@ template <tavbin::endian Order> u64 calls_pass() {
   for (unsigned k = 0; k < kArrays; ++k) {
     for (unsigned i = 0; i < kArray; ++i) {
       const auto v = r.u32();
-      if (!v) [[unlikely]] fail("u32");
+      if (!v) [[unlikely]]
+        fail("u32");
       out[i] = v.value;
     }
     clobber(out);
@@ -72,7 +81,8 @@ template <tavbin::endian Order> u64 array_pass() {
   static u32 out[kArray];
   u64 sum = 0;
   for (unsigned k = 0; k < kArrays; ++k) {
-    if (r.array(out, kArray) != TAVBIN_OK) [[unlikely]] fail("array");
+    if (r.array(out, kArray) != TAVBIN_OK) [[unlikely]]
+      fail("array");
     clobber(out);
     sum += out[k];
   }

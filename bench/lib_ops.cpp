@@ -31,7 +31,8 @@ u64 bytes_block_pass() {
   tavbin_seek(rd->block, 0);
   u8 *dst = g->dst.data();
   for (unsigned i = 0; i < kBlocks; ++i) {
-    if (tavbin_bytes(rd->block, dst, kBlock) != TAVBIN_OK) [[unlikely]] fail("bytes");
+    if (tavbin_bytes(rd->block, dst, kBlock) != TAVBIN_OK) [[unlikely]]
+      fail("bytes");
     clobber(dst);
   }
   return dst[0];
@@ -41,7 +42,8 @@ u64 ascii_block_pass() {
   tavbin_seek(rd->block, 0);
   char *dst = reinterpret_cast<char *>(g->dst.data());
   for (unsigned i = 0; i < kBlocks; ++i) {
-    if (tavbin_ascii(rd->block, dst, kBlock) != TAVBIN_OK) [[unlikely]] fail("ascii");
+    if (tavbin_ascii(rd->block, dst, kBlock) != TAVBIN_OK) [[unlikely]]
+      fail("ascii");
     clobber(dst);
   }
   return static_cast<u8>(dst[0]);
@@ -53,7 +55,8 @@ template <typename T, auto F> u64 write_pass(tavbin_endian e, uint64_t cap = kVa
   tavbin_writer *w = tavbinw_open(cap, e);
   if (w == nullptr) fail("writer");
   for (unsigned i = 0; i < kValues; ++i)
-    if (F(w, value_at<T>(i)) != TAVBIN_OK) [[unlikely]] fail("write");
+    if (F(w, value_at<T>(i)) != TAVBIN_OK) [[unlikely]]
+      fail("write");
   const u64 n = tavbinw_len(w) + tavbinw_data(w)[0];
   tavbinw_close(w);
   return n;
@@ -63,7 +66,8 @@ u64 leb_write_pass(const std::vector<u64> &vals) {
   tavbin_writer *w = tavbinw_open(vals.size() * 10, TAVBIN_LITTLE_ENDIAN);
   if (w == nullptr) fail("writer");
   for (u64 v : vals)
-    if (tavbinw_leb128(w, v) != TAVBIN_OK) [[unlikely]] fail("leb128 write");
+    if (tavbinw_leb128(w, v) != TAVBIN_OK) [[unlikely]]
+      fail("leb128 write");
   const u64 n = tavbinw_len(w) + tavbinw_data(w)[0];
   tavbinw_close(w);
   return n;
@@ -95,10 +99,11 @@ u64 wblock_pass() {
 
 void TAVBIN_BENCH_ADD_OPS(std::vector<Op> &t, const char *impl) {
   const Inputs &in = *g;
-  rd = new Readers{open_or_fail(in.fixed, TAVBIN_BIG_ENDIAN), open_or_fail(in.fixed, TAVBIN_LITTLE_ENDIAN),
-                   open_or_fail(in.leb1, TAVBIN_LITTLE_ENDIAN), open_or_fail(in.lebmix, TAVBIN_LITTLE_ENDIAN),
-                   open_or_fail(in.lebmix_long, TAVBIN_LITTLE_ENDIAN),
-                   open_or_fail(in.strings, TAVBIN_BIG_ENDIAN), open_or_fail(in.block, TAVBIN_BIG_ENDIAN)};
+  rd = new Readers{
+      open_or_fail(in.fixed, TAVBIN_BIG_ENDIAN),          open_or_fail(in.fixed, TAVBIN_LITTLE_ENDIAN),
+      open_or_fail(in.leb1, TAVBIN_LITTLE_ENDIAN),        open_or_fail(in.lebmix, TAVBIN_LITTLE_ENDIAN),
+      open_or_fail(in.lebmix_long, TAVBIN_LITTLE_ENDIAN), open_or_fail(in.strings, TAVBIN_BIG_ENDIAN),
+      open_or_fail(in.block, TAVBIN_BIG_ENDIAN)};
   const std::string suffix = std::string("/") + impl;
   auto add = [&t, &suffix](const std::string &name, u64 items, std::function<u64()> run) {
     t.push_back(Op{name + suffix, items, std::move(run)});
@@ -107,8 +112,8 @@ void TAVBIN_BENCH_ADD_OPS(std::vector<Op> &t, const char *impl) {
   const u64 B = u64{kBlock} * kBlocks;
 
   // Fixed-width reads in both orders.
-#define READ(T, F, name)                                                                           \
-  add("read/" name "_be", N, [] { return read_pass<T, F, tavbin_seek>(rd->fixed_be); });         \
+#define READ(T, F, name)                                                                                     \
+  add("read/" name "_be", N, [] { return read_pass<T, F, tavbin_seek>(rd->fixed_be); });                     \
   add("read/" name "_le", N, [] { return read_pass<T, F, tavbin_seek>(rd->fixed_le); });
   READ(u8, tavbin_u8, "u8")
   READ(int8_t, tavbin_i8, "i8")
@@ -142,15 +147,16 @@ void TAVBIN_BENCH_ADD_OPS(std::vector<Op> &t, const char *impl) {
 
   add("leb128/1byte", N, [] { return leb_pass<tavbin_leb128, tavbin_seek>(rd->leb1); });
   add("leb128/mix", N, [] { return leb_pass<tavbin_leb128, tavbin_seek>(rd->lebmix); });
-  add("leb128/longmix", kLongValues, [] { return leb_pass<tavbin_leb128, tavbin_seek, kLongValues>(rd->lebmix_long); });
+  add("leb128/longmix", kLongValues,
+      [] { return leb_pass<tavbin_leb128, tavbin_seek, kLongValues>(rd->lebmix_long); });
   add("string/u32", N, [] { return string_pass<tavbin_string_u32, tavbin_seek>(rd->strings); });
   add("skip/4", N, [] { return skip_pass<tavbin_skip, tavbin_seek>(rd->fixed_be); });
   add("block/bytes", B, [] { return bytes_block_pass(); });
   add("block/ascii", B, [] { return ascii_block_pass(); });
 
   // Writer appends.
-#define WRITE(T, F, name)                                                                          \
-  add("write/" name "_be", N, [] { return write_pass<T, F>(TAVBIN_BIG_ENDIAN); });               \
+#define WRITE(T, F, name)                                                                                    \
+  add("write/" name "_be", N, [] { return write_pass<T, F>(TAVBIN_BIG_ENDIAN); });                           \
   add("write/" name "_le", N, [] { return write_pass<T, F>(TAVBIN_LITTLE_ENDIAN); });
   WRITE(u8, tavbinw_u8, "u8")
   WRITE(u16, tavbinw_u16, "u16")

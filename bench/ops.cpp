@@ -15,10 +15,14 @@ namespace bench {
 namespace {
 
 template <typename T> T bswap_any(T v) {
-  if constexpr (sizeof(T) == 1) return v;
-  else if constexpr (sizeof(T) == 2) return static_cast<T>(__builtin_bswap16(static_cast<u16>(v)));
-  else if constexpr (sizeof(T) == 4) return static_cast<T>(__builtin_bswap32(static_cast<u32>(v)));
-  else return static_cast<T>(__builtin_bswap64(static_cast<u64>(v)));
+  if constexpr (sizeof(T) == 1)
+    return v;
+  else if constexpr (sizeof(T) == 2)
+    return static_cast<T>(__builtin_bswap16(static_cast<u16>(v)));
+  else if constexpr (sizeof(T) == 4)
+    return static_cast<T>(__builtin_bswap32(static_cast<u32>(v)));
+  else
+    return static_cast<T>(__builtin_bswap64(static_cast<u64>(v)));
 }
 
 void leb_encode(std::vector<u8> &out, u64 v) {
@@ -33,7 +37,9 @@ void leb_encode(std::vector<u8> &out, u64 v) {
 void make_mix(std::mt19937_64 &rng, unsigned count, std::vector<u64> &values, std::vector<u8> &bytes) {
   for (unsigned i = 0; i < count; ++i) {
     const unsigned len = 1 + static_cast<unsigned>(rng() % 10); // bytes of the encoding
-    u64 v = len == 1 ? rng() & 0x7F : (rng() | (u64{1} << (7 * (len - 1)))) & (len == 10 ? ~u64{0} : (u64{1} << (7 * len)) - 1);
+    u64 v = len == 1
+                ? rng() & 0x7F
+                : (rng() | (u64{1} << (7 * (len - 1)))) & (len == 10 ? ~u64{0} : (u64{1} << (7 * len)) - 1);
     if (len == 10) v |= u64{1} << 63;
     values.push_back(v);
     leb_encode(bytes, v);
@@ -45,21 +51,26 @@ Inputs build() {
   Inputs in;
   std::mt19937_64 rng(20261208);
   in.fixed.resize(kValues * 8);
-  for (auto &b : in.fixed) b = static_cast<u8>(rng());
+  for (auto &b : in.fixed)
+    b = static_cast<u8>(rng());
   in.leb1.resize(kValues);
-  for (auto &b : in.leb1) b = static_cast<u8>(rng() & 0x7F);
+  for (auto &b : in.leb1)
+    b = static_cast<u8>(rng() & 0x7F);
   in.leb1_values.assign(in.leb1.begin(), in.leb1.end());
   make_mix(rng, kValues, in.mix, in.lebmix);
   for (unsigned i = 0; i < kValues; ++i) {
     const u32 len = 8 + static_cast<u32>(rng() % 24);
     in.str_len.push_back(len);
     in.wstr_len.push_back(8 + static_cast<u32>(rng() % 9));
-    for (int k = 3; k >= 0; --k) in.strings.push_back(static_cast<u8>(len >> (8 * k)));
-    for (u32 k = 0; k < len; ++k) in.strings.push_back(static_cast<u8>('a' + rng() % 26));
+    for (int k = 3; k >= 0; --k)
+      in.strings.push_back(static_cast<u8>(len >> (8 * k)));
+    for (u32 k = 0; k < len; ++k)
+      in.strings.push_back(static_cast<u8>('a' + rng() % 26));
   }
   in.strings.shrink_to_fit();
   in.block.resize(kBlock * kBlocks);
-  for (auto &b : in.block) b = static_cast<u8>(rng());
+  for (auto &b : in.block)
+    b = static_cast<u8>(rng());
   in.dst.resize(kBlock * kBlocks);
   for (unsigned i = 0; i < kValues; ++i) {
     in.v64.push_back(rng());
@@ -79,7 +90,8 @@ template <typename T, bool Big> u64 inline_read_pass(const std::vector<u8> &d) {
   const u64 size = d.size();
   u64 pos = 0, sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
-    if (size - pos < sizeof(T)) [[unlikely]] fail("inline");
+    if (size - pos < sizeof(T)) [[unlikely]]
+      fail("inline");
     T v;
     std::memcpy(&v, p + pos, sizeof v);
     if constexpr (Big == (std::endian::native == std::endian::little)) v = bswap_any(v);
@@ -98,7 +110,8 @@ template <typename T, bool Big> u64 istream_pass(std::istringstream &is) {
   for (unsigned i = 0; i < kValues; ++i) {
     T v;
     is.read(reinterpret_cast<char *>(&v), sizeof v);
-    if (!is) [[unlikely]] fail("istream");
+    if (!is) [[unlikely]]
+      fail("istream");
     if constexpr (Big == (std::endian::native == std::endian::little)) v = bswap_any(v);
     sum += v;
   }
@@ -112,7 +125,8 @@ u64 inline_leb_pass(const std::vector<u8> &d, unsigned count = kValues) {
   for (unsigned i = 0; i < count; ++i) {
     u64 v = 0;
     for (unsigned shift = 0;; shift += 7) {
-      if (pos == size || shift >= 70) [[unlikely]] fail("inline leb128");
+      if (pos == size || shift >= 70) [[unlikely]]
+        fail("inline leb128");
       const u8 b = p[pos++];
       v |= static_cast<u64>(b & 0x7F) << shift;
       if (b < 0x80) break;
@@ -128,11 +142,13 @@ u64 inline_string_pass(const std::vector<u8> &d) {
   u64 pos = 0, sum = 0;
   char buf[32];
   for (unsigned i = 0; i < kValues; ++i) {
-    if (size - pos < 4) [[unlikely]] fail("inline string");
+    if (size - pos < 4) [[unlikely]]
+      fail("inline string");
     u32 len;
     std::memcpy(&len, p + pos, 4);
     len = __builtin_bswap32(len);
-    if (len > 31 || size - pos - 4 < len) [[unlikely]] fail("inline string");
+    if (len > 31 || size - pos - 4 < len) [[unlikely]]
+      fail("inline string");
     std::memcpy(buf, p + pos + 4, len);
     buf[len] = '\0';
     pos += 4 + len;
@@ -159,7 +175,8 @@ template <typename T, auto F> u64 floor_write_pass() {
   floor_writer *w = floor_wopen(kValues * 8);
   if (w == nullptr) fail("floor writer");
   for (unsigned i = 0; i < kValues; ++i)
-    if (F(w, value_at<T>(i)) != 0) [[unlikely]] fail("floor write");
+    if (F(w, value_at<T>(i)) != 0) [[unlikely]]
+      fail("floor write");
   floor_wclose(w);
   return 1;
 }
@@ -182,7 +199,8 @@ u64 floor_leb_write_pass(const std::vector<u64> &vals) {
   floor_writer *w = floor_wopen(kValues * 10);
   if (w == nullptr) fail("floor writer");
   for (unsigned i = 0; i < kValues; ++i)
-    if (floor_w64(w, vals[i]) != 0) [[unlikely]] fail("floor write");
+    if (floor_w64(w, vals[i]) != 0) [[unlikely]]
+      fail("floor write");
   floor_wclose(w);
   return 1;
 }
@@ -192,7 +210,8 @@ u64 inline_leb_write_pass(const std::vector<u64> &vals) {
   std::unique_ptr<u8[]> buf(new u8[cap]);
   u64 len = 0;
   for (u64 v : vals) {
-    if (cap - len < 10) [[unlikely]] fail("inline leb128 write");
+    if (cap - len < 10) [[unlikely]]
+      fail("inline leb128 write");
     while (v >= 0x80) {
       buf[len++] = static_cast<u8>(v | 0x80);
       v >>= 7;
@@ -207,7 +226,8 @@ u64 floor_wstring_pass() {
   floor_writer *w = floor_wopen(kValues * 20);
   if (w == nullptr) fail("floor writer");
   for (unsigned i = 0; i < kValues; ++i)
-    if (floor_wstring_u32(w, string_src(i), g->wstr_len[i]) != 0) [[unlikely]] fail("floor string write");
+    if (floor_wstring_u32(w, string_src(i), g->wstr_len[i]) != 0) [[unlikely]]
+      fail("floor string write");
   floor_wclose(w);
   return 1;
 }
@@ -287,10 +307,10 @@ std::vector<Op> make_table() {
 #endif
 
   // Peers of the fixed-width reads.
-#define PEERS(T, name)                                                                             \
-  add("read/" name "_be/inline", N, [] { return inline_read_pass<T, true>(g->fixed); });   \
-  add("read/" name "_le/inline", N, [] { return inline_read_pass<T, false>(g->fixed); });  \
-  add("read/" name "_be/istream", N, [] { return istream_pass<T, true>(*stream); });             \
+#define PEERS(T, name)                                                                                       \
+  add("read/" name "_be/inline", N, [] { return inline_read_pass<T, true>(g->fixed); });                     \
+  add("read/" name "_le/inline", N, [] { return inline_read_pass<T, false>(g->fixed); });                    \
+  add("read/" name "_be/istream", N, [] { return istream_pass<T, true>(*stream); });                         \
   add("read/" name "_le/istream", N, [] { return istream_pass<T, false>(*stream); });
   PEERS(u8, "u8")
   PEERS(u16, "u16")

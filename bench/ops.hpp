@@ -26,8 +26,8 @@ constexpr unsigned kBlock = 4096;
 constexpr unsigned kBlocks = 16;
 
 struct Op {
-  std::string name;           // group/case/implementation, e.g. "read/u32_be/tavbin"
-  uint64_t items;             // values (or bytes, for blocks) handled by one pass
+  std::string name;              // group/case/implementation, e.g. "read/u32_be/tavbin"
+  uint64_t items;                // values (or bytes, for blocks) handled by one pass
   std::function<uint64_t()> run; // one pass; returns a checksum the caller keeps alive
 };
 
@@ -47,19 +47,19 @@ using u64 = uint64_t;
 
 // Every input lives in a block of exactly its size, made once with fixed seeds.
 struct Inputs {
-  std::vector<u8> fixed;   // 32 KiB of random bytes: 4096 values of up to 8 bytes, 4096 bit fields of up to 64
-  std::vector<u8> leb1;    // 4096 one-byte LEB128 numbers
+  std::vector<u8> fixed; // 32 KiB of random bytes: 4096 values of up to 8 bytes, 4096 bit fields of up to 64
+  std::vector<u8> leb1;  // 4096 one-byte LEB128 numbers
   std::vector<u64> leb1_values;
-  std::vector<u8> lebmix;  // 4096 LEB128 numbers of 1 to 10 bytes, lengths uniform
-  std::vector<u64> mix;    // their values
+  std::vector<u8> lebmix;      // 4096 LEB128 numbers of 1 to 10 bytes, lengths uniform
+  std::vector<u64> mix;        // their values
   std::vector<u8> lebmix_long; // 65536 numbers of the same mix
   std::vector<u64> mix_long;
   std::vector<u8> strings; // 4096 big-endian length-prefixed strings of 8 to 31 bytes
   std::vector<u32> str_len;
   std::vector<u32> wstr_len; // lengths of the 4096 string appends: 8 to 16 bytes
-  std::vector<u8> block;   // 64 KiB
-  std::vector<u8> dst;     // 64 KiB scratch destination
-  std::vector<u32> v32;    // values to write
+  std::vector<u8> block;     // 64 KiB
+  std::vector<u8> dst;       // 64 KiB scratch destination
+  std::vector<u32> v32;      // values to write
   std::vector<u64> v64;
 };
 
@@ -85,15 +85,21 @@ void add_protobuf_ops(std::vector<Op> &t);
 inline void clobber(const void *p) { asm volatile("" : : "r"(p) : "memory"); }
 
 template <typename T> u64 bits_of(T v) {
-  if constexpr (std::is_same_v<T, float>) return std::bit_cast<u32>(v);
-  else if constexpr (std::is_same_v<T, double>) return std::bit_cast<u64>(v);
-  else return static_cast<u64>(v);
+  if constexpr (std::is_same_v<T, float>)
+    return std::bit_cast<u32>(v);
+  else if constexpr (std::is_same_v<T, double>)
+    return std::bit_cast<u64>(v);
+  else
+    return static_cast<u64>(v);
 }
 
 template <typename T> T value_at(unsigned i) {
-  if constexpr (sizeof(T) == 8) return std::bit_cast<T>(g->v64[i]);
-  else if constexpr (sizeof(T) == 4) return std::bit_cast<T>(g->v32[i]);
-  else return static_cast<T>(g->v32[i]);
+  if constexpr (sizeof(T) == 8)
+    return std::bit_cast<T>(g->v64[i]);
+  else if constexpr (sizeof(T) == 4)
+    return std::bit_cast<T>(g->v32[i]);
+  else
+    return static_cast<T>(g->v32[i]);
 }
 
 // The source of the i-th string append: 8 to 16 bytes of the block.
@@ -107,7 +113,8 @@ template <typename T, auto F, auto Seek, typename H> u64 read_pass(H *r) {
   u64 sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
     T v;
-    if (F(r, &v) != 0) [[unlikely]] fail("read");
+    if (F(r, &v) != 0) [[unlikely]]
+      fail("read");
     sum += bits_of(v);
   }
   return sum;
@@ -117,7 +124,8 @@ template <typename T, auto F, typename H> u64 at_pass(H *r) {
   u64 sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
     T v;
-    if (F(r, u64{i} * sizeof(T), &v) != 0) [[unlikely]] fail("at");
+    if (F(r, u64{i} * sizeof(T), &v) != 0) [[unlikely]]
+      fail("at");
     sum += v;
   }
   return sum;
@@ -128,7 +136,8 @@ template <uint32_t W, auto F, auto Seek, typename H> u64 bits_pass(H *r) {
   u64 sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
     u64 v;
-    if (F(r, W, &v) != 0) [[unlikely]] fail("bits");
+    if (F(r, W, &v) != 0) [[unlikely]]
+      fail("bits");
     sum += v;
   }
   return sum;
@@ -139,7 +148,8 @@ template <auto F, auto Seek, unsigned Count = kValues, typename H> u64 leb_pass(
   u64 sum = 0;
   for (unsigned i = 0; i < Count; ++i) {
     u64 v;
-    if (F(r, &v, 10) != 0) [[unlikely]] fail("leb128");
+    if (F(r, &v, 10) != 0) [[unlikely]]
+      fail("leb128");
     sum += v;
   }
   return sum;
@@ -151,7 +161,8 @@ template <auto F, auto Seek, typename H> u64 string_pass(H *r) {
   char buf[32];
   u64 len;
   for (unsigned i = 0; i < kValues; ++i) {
-    if (F(r, buf, sizeof buf, 31, &len) != 0) [[unlikely]] fail("string");
+    if (F(r, buf, sizeof buf, 31, &len) != 0) [[unlikely]]
+      fail("string");
     sum += len + static_cast<u8>(buf[0]);
   }
   return sum;
@@ -160,7 +171,8 @@ template <auto F, auto Seek, typename H> u64 string_pass(H *r) {
 template <auto F, auto Seek, typename H> u64 skip_pass(H *r) {
   Seek(r, 0);
   for (unsigned i = 0; i < kValues; ++i)
-    if (F(r, 4) != 0) [[unlikely]] fail("skip");
+    if (F(r, 4) != 0) [[unlikely]]
+      fail("skip");
   return 1;
 }
 
@@ -170,7 +182,8 @@ template <auto F> u64 load_pass() {
   u64 sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
     u32 v;
-    if (F(p + 4 * u64{i}, 4, 0, &v) != 0) [[unlikely]] fail("load");
+    if (F(p + 4 * u64{i}, 4, 0, &v) != 0) [[unlikely]]
+      fail("load");
     sum += v;
   }
   return sum;
@@ -179,7 +192,8 @@ template <auto F> u64 load_pass() {
 template <auto F> u64 store_pass() {
   u8 *p = g->dst.data();
   for (unsigned i = 0; i < kValues; ++i)
-    if (F(p + 4 * u64{i}, 4, 0, g->v32[i]) != 0) [[unlikely]] fail("store");
+    if (F(p + 4 * u64{i}, 4, 0, g->v32[i]) != 0) [[unlikely]]
+      fail("store");
   clobber(p);
   return p[0];
 }

@@ -16,10 +16,13 @@ template <typename T, bool Big> u64 boost_read_pass(const std::vector<u8> &d) {
   const u64 size = d.size();
   u64 pos = 0, sum = 0;
   for (unsigned i = 0; i < kValues; ++i) {
-    if (size - pos < sizeof(T)) [[unlikely]] fail("boost");
+    if (size - pos < sizeof(T)) [[unlikely]]
+      fail("boost");
     T v;
-    if constexpr (Big) v = endian_load<T, sizeof(T), order::big>(p + pos);
-    else v = endian_load<T, sizeof(T), order::little>(p + pos);
+    if constexpr (Big)
+      v = endian_load<T, sizeof(T), order::big>(p + pos);
+    else
+      v = endian_load<T, sizeof(T), order::little>(p + pos);
     pos += sizeof(T);
     sum += v;
   }
@@ -33,9 +36,12 @@ template <typename T, bool Big> u64 boost_write_pass() {
   std::unique_ptr<u8[]> buf(new u8[cap]);
   u64 len = 0;
   for (unsigned i = 0; i < kValues; ++i) {
-    if (cap - len < sizeof(T)) [[unlikely]] fail("boost store");
-    if constexpr (Big) endian_store<T, sizeof(T), order::big>(buf.get() + len, value_at<T>(i));
-    else endian_store<T, sizeof(T), order::little>(buf.get() + len, value_at<T>(i));
+    if (cap - len < sizeof(T)) [[unlikely]]
+      fail("boost store");
+    if constexpr (Big)
+      endian_store<T, sizeof(T), order::big>(buf.get() + len, value_at<T>(i));
+    else
+      endian_store<T, sizeof(T), order::little>(buf.get() + len, value_at<T>(i));
     len += sizeof(T);
   }
   clobber(buf.get());

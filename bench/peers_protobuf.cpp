@@ -19,9 +19,12 @@ template <typename T> u64 pb_read_pass(const std::vector<u8> &d) {
   for (unsigned i = 0; i < kValues; ++i) {
     T v;
     bool ok;
-    if constexpr (sizeof(T) == 4) ok = in.ReadLittleEndian32(&v);
-    else ok = in.ReadLittleEndian64(&v);
-    if (!ok) [[unlikely]] fail("protobuf");
+    if constexpr (sizeof(T) == 4)
+      ok = in.ReadLittleEndian32(&v);
+    else
+      ok = in.ReadLittleEndian64(&v);
+    if (!ok) [[unlikely]]
+      fail("protobuf");
     sum += v;
   }
   return sum;
@@ -32,7 +35,8 @@ u64 pb_varint_pass(const std::vector<u8> &d, unsigned count = kValues) {
   u64 sum = 0;
   for (unsigned i = 0; i < count; ++i) {
     u64 v;
-    if (!in.ReadVarint64(&v)) [[unlikely]] fail("protobuf varint");
+    if (!in.ReadVarint64(&v)) [[unlikely]]
+      fail("protobuf varint");
     sum += v;
   }
   return sum;
@@ -46,8 +50,10 @@ template <typename T> u64 pb_write_pass() {
     pio::ArrayOutputStream aos(buf.get(), static_cast<int>(cap));
     pio::CodedOutputStream out(&aos);
     for (unsigned i = 0; i < kValues; ++i) {
-      if constexpr (sizeof(T) == 4) out.WriteLittleEndian32(value_at<T>(i));
-      else out.WriteLittleEndian64(value_at<T>(i));
+      if constexpr (sizeof(T) == 4)
+        out.WriteLittleEndian32(value_at<T>(i));
+      else
+        out.WriteLittleEndian64(value_at<T>(i));
     }
     n = static_cast<u64>(out.ByteCount());
   }
@@ -62,7 +68,8 @@ u64 pb_varint_write_pass(const std::vector<u64> &vals) {
   {
     pio::ArrayOutputStream aos(buf.get(), static_cast<int>(cap));
     pio::CodedOutputStream out(&aos);
-    for (u64 v : vals) out.WriteVarint64(v);
+    for (u64 v : vals)
+      out.WriteVarint64(v);
     n = static_cast<u64>(out.ByteCount());
   }
   clobber(buf.get());
@@ -77,7 +84,8 @@ void add_protobuf_ops(std::vector<Op> &t) {
   t.push_back({"read/u64_le/protobuf", N, [] { return pb_read_pass<u64>(g->fixed); }});
   t.push_back({"leb128/1byte/protobuf", N, [] { return pb_varint_pass(g->leb1); }});
   t.push_back({"leb128/mix/protobuf", N, [] { return pb_varint_pass(g->lebmix); }});
-  t.push_back({"leb128/longmix/protobuf", kLongValues, [] { return pb_varint_pass(g->lebmix_long, kLongValues); }});
+  t.push_back(
+      {"leb128/longmix/protobuf", kLongValues, [] { return pb_varint_pass(g->lebmix_long, kLongValues); }});
   t.push_back({"write/u32_le/protobuf", N, [] { return pb_write_pass<u32>(); }});
   t.push_back({"write/u64_le/protobuf", N, [] { return pb_write_pass<u64>(); }});
   t.push_back({"wleb128/1byte/protobuf", N, [] { return pb_varint_write_pass(g->leb1_values); }});

@@ -171,7 +171,10 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
     ]
     out += [(f"Writer.u32(v), {path}", writer_u32(W), 1.0) for path, _, W in PATHS]
     out += [("out += Struct('>I').pack(v), out a bytearray", struct_pack, 1.0)]
-    out += [(f"Reader.array('u32', {ARRAY}) per value, {path}", reader_array(R), per_array) for path, R, _ in PATHS]
+    out += [
+        (f"Reader.array('u32', {ARRAY}) per value, {path}", reader_array(R), per_array)
+        for path, R, _ in PATHS
+    ]
     out += [(f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value", struct_block, per_array)]
     for size, data in lebs.items():
         out += [(f"Reader.leb128(), {size}, {path}", reader_leb128(R, data), 1.0) for path, R, _ in PATHS]
@@ -183,7 +186,11 @@ RATIOS = [
     ("Reader.u32(), fast", "struct.Struct('>I').unpack_from(buf, pos); pos += 4", 0.75),
     ("Reader.leb128(), 1 to 5 bytes, fast", "pure-Python LEB128 decoder, 1 to 5 bytes", 0.25),
     ("Writer.u32(v), fast", "out += Struct('>I').pack(v), out a bytearray", 0.75),
-    (f"Reader.array('u32', {ARRAY}) per value, fast", f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value", 0.25),
+    (
+        f"Reader.array('u32', {ARRAY}) per value, fast",
+        f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value",
+        0.25,
+    ),
 ]
 
 
@@ -203,7 +210,9 @@ def main() -> None:
     parser.add_argument("--count", type=int, default=20_000, help="values per run")
     parser.add_argument("--repeat", type=int, default=60, help="runs per case; the best is kept")
     args = parser.parse_args()
-    print(f"{cpu_name()}; {platform.python_implementation()} {platform.python_version()}; module {tavbin._native.path}")
+    print(
+        f"{cpu_name()}; {platform.python_implementation()} {platform.python_version()}; module {tavbin._native.path}"
+    )
     print(f"{'ns per value':>12}  what (best of {args.repeat} runs of {args.count} values)")
     runs = cases(args.count)
     best = {name: float("inf") for name, _, _ in runs}

@@ -17,10 +17,36 @@ import re
 import statistics
 import sys
 
-GROUPS = ["read", "peek", "at", "load", "bits", "leb128", "string", "skip", "block",
-          "write", "store", "wleb128", "wstring", "wblock", "grow", "floor"]
-WIDTH = {"u8": 8, "i8": 8, "u16": 16, "i16": 16, "u32": 32, "i32": 32, "f32": 32,
-         "u64": 64, "i64": 64, "f64": 64}
+GROUPS = [
+    "read",
+    "peek",
+    "at",
+    "load",
+    "bits",
+    "leb128",
+    "string",
+    "skip",
+    "block",
+    "write",
+    "store",
+    "wleb128",
+    "wstring",
+    "wblock",
+    "grow",
+    "floor",
+]
+WIDTH = {
+    "u8": 8,
+    "i8": 8,
+    "u16": 16,
+    "i16": 16,
+    "u32": 32,
+    "i32": 32,
+    "f32": 32,
+    "u64": 64,
+    "i64": 64,
+    "f64": 64,
+}
 ORDER = list(WIDTH)
 
 
@@ -51,9 +77,16 @@ def floor_of(name):
         return f"floor/w{WIDTH[t]}"
     if group == "grow":
         return "floor/w32"
-    return {"load": "floor/load", "store": "floor/store", "bits": "floor/bits", "leb128": "floor/leb128",
-            "string": "floor/string", "skip": "floor/skip", "wleb128": "floor/wleb128",
-            "wstring": "floor/wstring"}.get(group)
+    return {
+        "load": "floor/load",
+        "store": "floor/store",
+        "bits": "floor/bits",
+        "leb128": "floor/leb128",
+        "string": "floor/string",
+        "skip": "floor/skip",
+        "wleb128": "floor/wleb128",
+        "wstring": "floor/wstring",
+    }.get(group)
 
 
 CURSOR = "floor/cursor"
@@ -114,7 +147,9 @@ def goals(t):
         elif group == "wleb128" and case == "mix":
             add("LEB128 append mix <= 0.6x protobuf WriteVarint64", name, "wleb128/mix/protobuf", 0.6)
         elif group == "wleb128" and case == "longmix":
-            add("LEB128 append long mix <= 0.5x protobuf WriteVarint64", name, "wleb128/longmix/protobuf", 0.5)
+            add(
+                "LEB128 append long mix <= 0.5x protobuf WriteVarint64", name, "wleb128/longmix/protobuf", 0.5
+            )
         elif group == "wstring":
             add("string append (8 to 16 bytes) <= 2.5x floor", name, floor_of(name), 2.5)
         elif group == "block":
@@ -125,8 +160,14 @@ def goals(t):
         group, case, impl = split(name)
         if group == "read" and impl == "tavbin":
             t0, order = case.split("_")
-            add("fixed read >= 3x faster than istream", name, f"read/u{WIDTH[t0]}_{order}/istream", 3.0,
-                "min", True)
+            add(
+                "fixed read >= 3x faster than istream",
+                name,
+                f"read/u{WIDTH[t0]}_{order}/istream",
+                3.0,
+                "min",
+                True,
+            )
     for name in sorted(t, key=sort_key):
         if baseline_of(name):
             add("no operation > 5% slower than the baseline", name, baseline_of(name), 1.05)
@@ -134,9 +175,13 @@ def goals(t):
 
 
 # Instructions per call, the caller's loop included (callgrind): operation, limit.
-IR_GOALS = [("string/u32/tavbin", 50), ("wstring/u32/tavbin", 45), ("leb128/mix/tavbin", 60),
-            ("wleb128/mix/tavbin", 45), ("wleb128/longmix/tavbin", 45)] + \
-           [(f"bits/{w}/tavbin", 36) for w in (1, 7, 13, 32, 57, 64)]
+IR_GOALS = [
+    ("string/u32/tavbin", 50),
+    ("wstring/u32/tavbin", 45),
+    ("leb128/mix/tavbin", 60),
+    ("wleb128/mix/tavbin", 45),
+    ("wleb128/longmix/tavbin", 45),
+] + [(f"bits/{w}/tavbin", 36) for w in (1, 7, 13, 32, 57, 64)]
 
 
 def ir_goal_table(ir):
@@ -147,8 +192,10 @@ def ir_goal_table(ir):
     lines = ["| operation | Ir/call | baseline Ir | limit | |", "|---|---:|---:|---:|---|"]
     for op, limit in rows:
         b = ir.get(baseline_of(op))
-        lines.append(f"| `{op}` | {ir[op]:.1f} | {'' if b is None else f'{b:.1f}'} | <= {limit} | "
-                     f"{'pass' if ir[op] <= limit else '**FAIL**'} |")
+        lines.append(
+            f"| `{op}` | {ir[op]:.1f} | {'' if b is None else f'{b:.1f}'} | <= {limit} | "
+            f"{'pass' if ir[op] <= limit else '**FAIL**'} |"
+        )
     return lines
 
 
@@ -169,13 +216,19 @@ def noise(t, ir):
     """A line on how far apart identical code measured: the operations whose
     instruction counts equal the baseline's ran the same instructions on both
     sides, so their ratios show this run's noise."""
-    same = [t[n] / t[baseline_of(n)] for n in t
-            if baseline_of(n) in t and n in ir and baseline_of(n) in ir and abs(ir[n] - ir[baseline_of(n)]) < 0.05]
+    same = [
+        t[n] / t[baseline_of(n)]
+        for n in t
+        if baseline_of(n) in t and n in ir and baseline_of(n) in ir and abs(ir[n] - ir[baseline_of(n)]) < 0.05
+    ]
     if not same:
         return []
-    return [f"Noise: the {len(same)} operations whose instruction counts equal the baseline's (the same code on "
-            f"both sides) measured {min(same):.2f} to {max(same):.2f} × the baseline, median "
-            f"{statistics.median(same):.2f}.", ""]
+    return [
+        f"Noise: the {len(same)} operations whose instruction counts equal the baseline's (the same code on "
+        f"both sides) measured {min(same):.2f} to {max(same):.2f} × the baseline, median "
+        f"{statistics.median(same):.2f}.",
+        "",
+    ]
 
 
 def summary(gs):
@@ -235,6 +288,7 @@ def time_table(t, ir):
 
 def chart(t, gs, path):
     import matplotlib
+
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     import matplotlib.ticker
@@ -251,8 +305,15 @@ def chart(t, gs, path):
         a.plot([r[2], r[2]], [i - 0.45, i + 0.45], color="black", lw=1)
         bl = baseline_of(r[0])
         if bl in t:
-            a.plot([t[bl] / t[refs[r[0]]]], [i], marker="D", ms=3, color="black", ls="none",
-                   label=None if labelled else "baseline build")
+            a.plot(
+                [t[bl] / t[refs[r[0]]]],
+                [i],
+                marker="D",
+                ms=3,
+                color="black",
+                ls="none",
+                label=None if labelled else "baseline build",
+            )
             labelled = True
     a.axvline(1.0, color="grey", ls="--", lw=1)
     a.set_yticks(list(y), names, fontsize=7)
@@ -262,15 +323,47 @@ def chart(t, gs, path):
     if labelled:
         a.legend(fontsize=7, loc="lower right")
 
-    cases = [("read u32 BE", "read/u32_be"), ("read u64 LE", "read/u64_le"), ("bits 13", "bits/13"),
-             ("LEB128 1-byte", "leb128/1byte"),
-             ("LEB128 mix", "leb128/mix"), ("LEB128 long mix", "leb128/longmix"), ("string", "string/u32"),
-             ("append u32 BE", "write/u32_be"), ("append u64 LE", "write/u64_le"),
-             ("LEB128 append mix", "wleb128/mix"), ("LEB128 append long mix", "wleb128/longmix"),
-             ("grow u32", "grow/u32")]
-    impls = ["tavbin", "baseline", "cursor floor", "floor", "inline", "boost", "protobuf", "vector", "istream"]
-    palette = dict(zip(impls, ["tab:blue", "lightsteelblue", "dimgrey", "tab:grey", "tab:olive", "tab:purple",
-                               "tab:orange", "tab:cyan", "tab:brown"]))
+    cases = [
+        ("read u32 BE", "read/u32_be"),
+        ("read u64 LE", "read/u64_le"),
+        ("bits 13", "bits/13"),
+        ("LEB128 1-byte", "leb128/1byte"),
+        ("LEB128 mix", "leb128/mix"),
+        ("LEB128 long mix", "leb128/longmix"),
+        ("string", "string/u32"),
+        ("append u32 BE", "write/u32_be"),
+        ("append u64 LE", "write/u64_le"),
+        ("LEB128 append mix", "wleb128/mix"),
+        ("LEB128 append long mix", "wleb128/longmix"),
+        ("grow u32", "grow/u32"),
+    ]
+    impls = [
+        "tavbin",
+        "baseline",
+        "cursor floor",
+        "floor",
+        "inline",
+        "boost",
+        "protobuf",
+        "vector",
+        "istream",
+    ]
+    palette = dict(
+        zip(
+            impls,
+            [
+                "tab:blue",
+                "lightsteelblue",
+                "dimgrey",
+                "tab:grey",
+                "tab:olive",
+                "tab:purple",
+                "tab:orange",
+                "tab:cyan",
+                "tab:brown",
+            ],
+        )
+    )
     ylabels, pos, seen = [], 0, set()
     for label, prefix in cases:
         for impl in impls:
@@ -324,13 +417,27 @@ def main():
         if a.context:
             body += [a.context, ""]
         runs = f" in {len(a.bench_json)} runs" if len(a.bench_json) > 1 else ""
-        body += [f"Medians of {min(reps.values())} interleaved repetitions{runs}; instruction counts from callgrind.", "",
-                 "### Goals", ""] + summary(gs) + [""] + ir_goal_table(ir) + [""] + noise(t, ir) + \
-                ["### Every operation", ""] + time_table(t, ir) + \
-                ["", "### Every goal, row by row", ""] + goal_table(gs) + ["", END]
+        body += (
+            [
+                f"Medians of {min(reps.values())} interleaved repetitions{runs}; instruction counts from callgrind.",
+                "",
+                "### Goals",
+                "",
+            ]
+            + summary(gs)
+            + [""]
+            + ir_goal_table(ir)
+            + [""]
+            + noise(t, ir)
+            + ["### Every operation", ""]
+            + time_table(t, ir)
+            + ["", "### Every goal, row by row", ""]
+            + goal_table(gs)
+            + ["", END]
+        )
         text = open(a.md).read()
         if BEGIN in text and END in text:
-            text = text[:text.index(BEGIN)] + "\n".join(body) + text[text.index(END) + len(END):]
+            text = text[: text.index(BEGIN)] + "\n".join(body) + text[text.index(END) + len(END) :]
         else:
             text = text.rstrip("\n") + "\n\n" + "\n".join(body) + "\n"
         open(a.md, "w").write(text)

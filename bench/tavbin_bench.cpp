@@ -7,7 +7,8 @@
 int main(int argc, char **argv) {
   for (const bench::Op &op : bench::ops()) {
     benchmark::RegisterBenchmark(op.name.c_str(), [&op](benchmark::State &state) {
-      for (auto _ : state) benchmark::DoNotOptimize(op.run());
+      for (auto _ : state)
+        benchmark::DoNotOptimize(op.run());
       state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * op.items));
       state.counters["items_per_pass"] = static_cast<double>(op.items);
     });

@@ -66,7 +66,7 @@ public:
     s.offset = address(c);
     s.size = address(c);
     s.link = c.u32();
-    c.skip(4); // info
+    c.skip(4);  // info
     address(c); // alignment
     s.entsize = address(c);
     return static_cast<bool>(c);
@@ -136,7 +136,9 @@ int list(const char *path, tavbin::byte_view bytes) {
   const std::uint8_t elf_class = c.u8();
   const std::uint8_t order = c.u8();
   const std::uint8_t version = c.u8();
-  if (magic.str() != "\x7F" "ELF") return fail(path, "not an ELF file");
+  if (magic.str() != "\x7F"
+                     "ELF")
+    return fail(path, "not an ELF file");
   if (!c) return fail(path, "truncated ELF header");
   if ((elf_class != 1 && elf_class != 2) || (order != 1 && order != 2) || version != 1)
     return fail(path, "unknown ELF class, byte order or version");
@@ -148,10 +150,10 @@ int list(const char *path, tavbin::byte_view bytes) {
   c.skip(9); // padding up to 16 bytes
   const std::uint16_t type = c.u16();
   const std::uint16_t machine = c.u16();
-  c.skip(4);                          // version again
-  c.skip(wide ? 16 : 8);              // entry point, program header table
+  c.skip(4);             // version again
+  c.skip(wide ? 16 : 8); // entry point, program header table
   const std::uint64_t shoff = wide ? c.u64() : c.u32();
-  c.skip(4 + 2 + 2 + 2);              // flags, header size, program header entry size and count
+  c.skip(4 + 2 + 2 + 2); // flags, header size, program header entry size and count
   const std::uint16_t shentsize = c.u16();
   const std::uint16_t shnum = c.u16();
   const std::uint16_t shstrndx = c.u16();

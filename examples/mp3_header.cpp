@@ -26,7 +26,7 @@ const unsigned bitrates[5][16] = { // kbit/s by [table][index]; 0 is "free forma
     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},     // MPEG-1 layer III
     {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},    // MPEG-2/2.5 layer I
     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}};        // MPEG-2/2.5 layers II, III
-const unsigned rates[3] = {44100, 48000, 32000};                              // MPEG-1; halved for 2, quartered for 2.5
+const unsigned rates[3] = {44100, 48000, 32000}; // MPEG-1; halved for 2, quartered for 2.5
 const char *const versions[4] = {"MPEG-2.5", "reserved", "MPEG-2", "MPEG-1"};
 const char *const layers[4] = {"reserved", "III", "II", "I"};
 const char *const modes[4] = {"stereo", "joint stereo", "dual channel", "mono"};
@@ -70,7 +70,8 @@ int show(const char *path, tavbin::byte_view bytes) {
       size = size << 7 | group.value;
     }
     start = 10 + size + ((flags.value & 0x10) ? 10 : 0);
-    std::printf("ID3v2.%u.%u tag, %llu bytes\n", major.value, minor.value, static_cast<unsigned long long>(start));
+    std::printf("ID3v2.%u.%u tag, %llu bytes\n", major.value, minor.value,
+                static_cast<unsigned long long>(start));
     if (r.seek(start) != TAVBIN_OK) return fail(path, "ID3v2 tag size runs past the end of the file");
   }
   // The first frame: the first place where 11 one bits start a valid header.
@@ -79,11 +80,14 @@ int show(const char *path, tavbin::byte_view bytes) {
     frame f{};
     (void)r.seek(pos);
     if (!decode(r, f)) continue;
-    std::printf("frame at byte %llu: %s layer %s, ", static_cast<unsigned long long>(pos), versions[f.version],
-                layers[f.layer]);
-    if (f.bitrate == 0) std::printf("free bitrate");
-    else std::printf("%u kbit/s", f.bitrate);
-    std::printf(", %u Hz, %s%s%s\n", f.rate, modes[f.mode], f.crc ? ", CRC" : "", f.padding ? ", padded" : "");
+    std::printf("frame at byte %llu: %s layer %s, ", static_cast<unsigned long long>(pos),
+                versions[f.version], layers[f.layer]);
+    if (f.bitrate == 0)
+      std::printf("free bitrate");
+    else
+      std::printf("%u kbit/s", f.bitrate);
+    std::printf(", %u Hz, %s%s%s\n", f.rate, modes[f.mode], f.crc ? ", CRC" : "",
+                f.padding ? ", padded" : "");
     if (f.bitrate != 0) {
       const unsigned slot = f.layer == 3 ? 4 : 1; // layer I counts 4-byte slots
       const unsigned per = f.layer == 3 ? 12 : (f.layer == 1 && f.version != 3) ? 72 : 144;

@@ -16,7 +16,8 @@ static uint32_t crc32_of(const unsigned char *p, uint64_t n) {
   uint32_t crc = 0xFFFFFFFFu;
   while (n--) {
     crc ^= *p++;
-    for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    for (int k = 0; k < 8; k++)
+      crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
   }
   return crc ^ 0xFFFFFFFFu;
 }
@@ -40,7 +41,10 @@ static int walk(const char *path, const unsigned char *data, size_t size) {
     uint64_t start = tavbin_tell(r);
     uint32_t length, stored_crc;
     char type[5] = {0};
-    if (tavbin_remaining(r) == 0) { status = fail(path, "file ends before the IEND chunk", start); break; }
+    if (tavbin_remaining(r) == 0) {
+      status = fail(path, "file ends before the IEND chunk", start);
+      break;
+    }
     if (tavbin_u32(r, &length) != TAVBIN_OK || tavbin_ascii(r, type, 4) != TAVBIN_OK) {
       status = fail(path, "truncated chunk header", start);
       break;
@@ -67,7 +71,8 @@ static int walk(const char *path, const unsigned char *data, size_t size) {
       tavbin_u32_at(r, start + 12, &height);
       tavbin_u8_at(r, start + 16, &depth);
       tavbin_u8_at(r, start + 17, &colour);
-      printf("  %lu x %lu, %u-bit, colour type %u", (unsigned long)width, (unsigned long)height, depth, colour);
+      printf("  %lu x %lu, %u-bit, colour type %u", (unsigned long)width, (unsigned long)height, depth,
+             colour);
     } else if (chunks == 0) {
       printf("\n");
       status = fail(path, "first chunk is not a 13-byte IHDR", start);
@@ -85,6 +90,4 @@ static int walk(const char *path, const unsigned char *data, size_t size) {
 const char example_name[] = "png_chunks";
 const char example_file[] = "FILE.png";
 
-int example_run(const char *path, const unsigned char *data, size_t size) {
-  return walk(path, data, size);
-}
+int example_run(const char *path, const unsigned char *data, size_t size) { return walk(path, data, size); }

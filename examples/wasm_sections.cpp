@@ -24,27 +24,43 @@
 
 namespace {
 
-const char *const section_names[] = {"custom", "type",    "import", "function", "table", "memory",    "global",
-                                     "export", "start",   "element", "code",    "data",  "datacount", "tag"};
+const char *const section_names[] = {"custom", "type",  "import",  "function", "table", "memory",    "global",
+                                     "export", "start", "element", "code",     "data",  "datacount", "tag"};
 constexpr std::size_t section_count = sizeof section_names / sizeof *section_names;
 
-enum : std::uint8_t { op_global_get = 0x23, op_i32 = 0x41, op_i64 = 0x42, op_f32 = 0x43, op_f64 = 0x44, op_end = 0x0B };
+enum : std::uint8_t {
+  op_global_get = 0x23,
+  op_i32 = 0x41,
+  op_i64 = 0x42,
+  op_f32 = 0x43,
+  op_f64 = 0x44,
+  op_end = 0x0B
+};
 
 const char *type_name(std::uint8_t type) {
   switch (type) {
-  case 0x7F: return "i32";
-  case 0x7E: return "i64";
-  case 0x7D: return "f32";
-  case 0x7C: return "f64";
-  case 0x7B: return "v128";
-  case 0x70: return "funcref";
-  case 0x6F: return "externref";
-  default: return "unknown type";
+  case 0x7F:
+    return "i32";
+  case 0x7E:
+    return "i64";
+  case 0x7D:
+    return "f32";
+  case 0x7C:
+    return "f64";
+  case 0x7B:
+    return "v128";
+  case 0x70:
+    return "funcref";
+  case 0x6F:
+    return "externref";
+  default:
+    return "unknown type";
   }
 }
 
 int fail(const char *path, const char *why, std::uint64_t offset) {
-  std::fprintf(stderr, "wasm_sections: %s: %s (at byte %llu)\n", path, why, static_cast<unsigned long long>(offset));
+  std::fprintf(stderr, "wasm_sections: %s: %s (at byte %llu)\n", path, why,
+               static_cast<unsigned long long>(offset));
   return 1;
 }
 
@@ -69,11 +85,21 @@ const char *globals(tavbin::reader &body) {
     std::int64_t integer = 0;
     double real = 0;
     switch (op) {
-    case op_i32: integer = c.sleb128(5); break;
-    case op_i64: integer = c.sleb128(); break;
-    case op_f32: real = c.f32(); break;
-    case op_f64: real = c.f64(); break;
-    case op_global_get: integer = static_cast<std::int64_t>(c.leb128(5)); break;
+    case op_i32:
+      integer = c.sleb128(5);
+      break;
+    case op_i64:
+      integer = c.sleb128();
+      break;
+    case op_f32:
+      real = c.f32();
+      break;
+    case op_f64:
+      real = c.f64();
+      break;
+    case op_global_get:
+      integer = static_cast<std::int64_t>(c.leb128(5));
+      break;
     default:
       if (c) return "global initialiser is not a constant instruction";
     }
@@ -85,15 +111,27 @@ const char *globals(tavbin::reader &body) {
       if (op == op_i32 && body.remaining() >= 5) return "i32.const initialiser is longer than 5 bytes";
       return "global runs past the end of its section";
     }
-    if (op == op_i32 && (integer < INT32_MIN || integer > INT32_MAX)) return "i32.const initialiser out of range";
+    if (op == op_i32 && (integer < INT32_MIN || integer > INT32_MAX))
+      return "i32.const initialiser out of range";
     if (end != op_end) return "global initialiser is more than one instruction";
-    std::printf("  global %llu: %s%s = ", static_cast<unsigned long long>(i), mut ? "mut " : "", type_name(type));
+    std::printf("  global %llu: %s%s = ", static_cast<unsigned long long>(i), mut ? "mut " : "",
+                type_name(type));
     switch (op) {
-    case op_i32: std::printf("i32.const %lld\n", static_cast<long long>(integer)); break;
-    case op_i64: std::printf("i64.const %lld\n", static_cast<long long>(integer)); break;
-    case op_f32: std::printf("f32.const %g\n", real); break;
-    case op_f64: std::printf("f64.const %g\n", real); break;
-    default: std::printf("global.get %lld\n", static_cast<long long>(integer)); break;
+    case op_i32:
+      std::printf("i32.const %lld\n", static_cast<long long>(integer));
+      break;
+    case op_i64:
+      std::printf("i64.const %lld\n", static_cast<long long>(integer));
+      break;
+    case op_f32:
+      std::printf("f32.const %g\n", real);
+      break;
+    case op_f64:
+      std::printf("f64.const %g\n", real);
+      break;
+    default:
+      std::printf("global.get %lld\n", static_cast<long long>(integer));
+      break;
     }
   }
   if (!c) return "global count runs past the section";
@@ -105,7 +143,8 @@ int list(const char *path, tavbin::byte_view bytes) {
   tavbin::cursor c(r);
   const tavbin::byte_view magic = c.view(4);
   const std::uint32_t version = c.u32();
-  if (magic.str() != std::string_view("\0asm", 4)) return fail(path, "not a WebAssembly module (wrong magic)", 0);
+  if (magic.str() != std::string_view("\0asm", 4))
+    return fail(path, "not a WebAssembly module (wrong magic)", 0);
   if (!c) return fail(path, "truncated header", c.offset());
   if (version != 1) return fail(path, "unsupported version", 4);
   std::printf("WebAssembly module, version %u\n", static_cast<unsigned>(version));
@@ -117,7 +156,8 @@ int list(const char *path, tavbin::byte_view bytes) {
     const std::uint64_t size = c.leb128(5); // a u32 in LEB128 takes at most 5 bytes
     if (!c) {
       // The failed read left the reader where the size began.
-      if (c.status() == TAVBIN_EOF && r.remaining() >= 5) return fail(path, "section size is longer than 5 bytes", start);
+      if (c.status() == TAVBIN_EOF && r.remaining() >= 5)
+        return fail(path, "section size is longer than 5 bytes", start);
       return fail(path, "truncated section header", start);
     }
     if (id >= section_count) return fail(path, "unknown section id", start);

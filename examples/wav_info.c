@@ -46,8 +46,8 @@ static int describe(const char *path, const unsigned char *data, size_t size) {
     }
     body = tavbin_tell(r);
     if (len > tavbin_remaining(r)) {
-      fprintf(stderr, "wav_info: %s: chunk '%s' claims %lu bytes, only %llu remain\n", path, id, (unsigned long)len,
-              (unsigned long long)tavbin_remaining(r));
+      fprintf(stderr, "wav_info: %s: chunk '%s' claims %lu bytes, only %llu remain\n", path, id,
+              (unsigned long)len, (unsigned long long)tavbin_remaining(r));
       status = 1;
       break;
     }

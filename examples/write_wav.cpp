@@ -27,7 +27,7 @@ constexpr std::uint32_t data_bytes = frames * block;
 // Integer arithmetic only, so the samples are the same on every host.
 std::int16_t sample(std::uint32_t i) {
   const std::int32_t phase = static_cast<std::int32_t>(i % 16); // 8000 Hz / 500 Hz
-  const std::int32_t up = phase < 8 ? phase : 16 - phase;         // 0..8..0
+  const std::int32_t up = phase < 8 ? phase : 16 - phase;       // 0..8..0
   return static_cast<std::int16_t>((up - 4) * 4000);
 }
 
@@ -47,12 +47,14 @@ bool build(tavbin::writer &w) {
   const std::uint64_t data_size_at = w.size();
   w.u32(0); // the sample bytes, patched below
   std::array<std::int16_t, frames> samples{};
-  for (std::uint32_t i = 0; i < frames; ++i) samples[i] = sample(i);
+  for (std::uint32_t i = 0; i < frames; ++i)
+    samples[i] = sample(i);
   w.array(samples.data(), samples.size());
   w.patch_u32(data_size_at, static_cast<std::uint32_t>(w.size() - data_size_at - 4));
   w.patch_u32(riff_size_at, static_cast<std::uint32_t>(w.size() - riff_size_at - 4));
   if (w.first_error() != TAVBIN_OK)
-    std::fprintf(stderr, "write_wav: building the file: %s\n", tavbin::make_error_code(w.first_error()).message().c_str());
+    std::fprintf(stderr, "write_wav: building the file: %s\n",
+                 tavbin::make_error_code(w.first_error()).message().c_str());
   return w.first_error() == TAVBIN_OK;
 }
 
@@ -62,13 +64,14 @@ bool verify(const char *path, tavbin::byte_view file) {
   const auto expect = [&](std::string_view tag) { return r.view(tag.size()).value.str() == tag; };
   bool ok = expect("RIFF") && r.u32().value == file.size() - 8 && expect("WAVEfmt ") && r.u32().value == 16 &&
             r.u16().value == 1 && r.u16().value == channels && r.u32().value == rate &&
-            r.u32().value == rate * block && r.u16().value == block && r.u16().value == bits && expect("data") &&
-            r.u32().value == data_bytes;
+            r.u32().value == rate * block && r.u16().value == block && r.u16().value == bits &&
+            expect("data") && r.u32().value == data_bytes;
   std::array<std::int16_t, frames> samples{};
   ok = ok && r.array(samples.data(), samples.size()) == TAVBIN_OK;
   for (std::uint32_t i = 0; ok && i < frames; ++i) {
     if (samples[i] != sample(i)) {
-      std::fprintf(stderr, "write_wav: %s: sample %lu reads back wrong\n", path, static_cast<unsigned long>(i));
+      std::fprintf(stderr, "write_wav: %s: sample %lu reads back wrong\n", path,
+                   static_cast<unsigned long>(i));
       return false;
     }
   }

@@ -20,7 +20,7 @@
 #define FUZZ_CHECK(cond)                                                                                     \
   do {                                                                                                       \
     if (!(cond)) {                                                                                           \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                         \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                          \
       std::abort();                                                                                          \
     }                                                                                                        \
   } while (0)
@@ -55,7 +55,8 @@ public:
   uint8_t byte() { return i_ < n_ ? p_[i_++] : 0; }
   uint64_t raw(unsigned width) {
     uint64_t v = 0;
-    for (unsigned k = 0; k < width; ++k) v = (v << 8) | byte();
+    for (unsigned k = 0; k < width; ++k)
+      v = (v << 8) | byte();
     return v;
   }
   // A count or offset where the boundary cases live: small values, values around
@@ -65,13 +66,20 @@ public:
     const uint64_t k = sel >> 3;
     switch (sel & 7) {
     case 0:
-    case 1: return k;
-    case 2: return size >= k ? size - k : 0;
-    case 3: return size + k;
-    case 4: return UINT64_MAX - k;
-    case 5: return (uint64_t{1} << 63) + k - 16;
-    case 6: return (uint64_t{1} << 32) + k - 16;
-    default: return raw(8);
+    case 1:
+      return k;
+    case 2:
+      return size >= k ? size - k : 0;
+    case 3:
+      return size + k;
+    case 4:
+      return UINT64_MAX - k;
+    case 5:
+      return (uint64_t{1} << 63) + k - 16;
+    case 6:
+      return (uint64_t{1} << 32) + k - 16;
+    default:
+      return raw(8);
     }
   }
 
@@ -84,7 +92,8 @@ private:
 // The reference decoding: one byte at a time, no shifts wider than a byte.
 inline uint64_t decode(const uint8_t *p, unsigned width, tavbin_endian e) {
   uint64_t v = 0;
-  for (unsigned k = 0; k < width; ++k) v = (v << 8) | p[e == TAVBIN_BIG_ENDIAN ? k : width - 1 - k];
+  for (unsigned k = 0; k < width; ++k)
+    v = (v << 8) | p[e == TAVBIN_BIG_ENDIAN ? k : width - 1 - k];
   return v;
 }
 

@@ -80,10 +80,14 @@ struct Run {
   tavbin_endian any_endian() {
     const uint8_t sel = s.byte();
     switch (sel & 3) {
-    case 0: return TAVBIN_BIG_ENDIAN;
-    case 1: return TAVBIN_LITTLE_ENDIAN;
-    case 2: return 2u + (sel >> 2);
-    default: return static_cast<tavbin_endian>(UINT32_MAX - (sel >> 2));
+    case 0:
+      return TAVBIN_BIG_ENDIAN;
+    case 1:
+      return TAVBIN_LITTLE_ENDIAN;
+    case 2:
+      return 2u + (sel >> 2);
+    default:
+      return static_cast<tavbin_endian>(UINT32_MAX - (sel >> 2));
     }
   }
 
@@ -94,12 +98,21 @@ struct Run {
     if (st == TAVBIN_OK) {
       uint64_t v = 0;
       if constexpr (sizeof(T) == 1) v = got[0];
-      if constexpr (sizeof(T) == 2) { uint16_t u; std::memcpy(&u, got, 2); v = u; }
-      if constexpr (sizeof(T) == 4) { uint32_t u; std::memcpy(&u, got, 4); v = u; }
+      if constexpr (sizeof(T) == 2) {
+        uint16_t u;
+        std::memcpy(&u, got, 2);
+        v = u;
+      }
+      if constexpr (sizeof(T) == 4) {
+        uint32_t u;
+        std::memcpy(&u, got, 4);
+        v = u;
+      }
       if constexpr (sizeof(T) == 8) std::memcpy(&v, got, 8);
       FUZZ_CHECK(v == want);
     } else {
-      for (uint8_t b : got) FUZZ_CHECK(b == kFill);
+      for (uint8_t b : got)
+        FUZZ_CHECK(b == kFill);
     }
   }
 
@@ -174,9 +187,12 @@ struct Run {
     uint8_t *dst = null_dst || !copies ? nullptr : static_cast<uint8_t *>(std::malloc(cap != 0 ? cap : 1));
     if (dst != nullptr) std::memset(dst, kFill, cap != 0 ? cap : 1);
     tavbin_status st;
-    if (kind == 0) st = tavbin_bytes(r, dst, n);
-    else if (kind == 1) st = tavbin_ascii(r, reinterpret_cast<char *>(dst), n);
-    else st = tavbin_skip(r, n);
+    if (kind == 0)
+      st = tavbin_bytes(r, dst, n);
+    else if (kind == 1)
+      st = tavbin_ascii(r, reinterpret_cast<char *>(dst), n);
+    else
+      st = tavbin_skip(r, n);
     if (null_dst && n != 0) {
       FUZZ_CHECK(st == TAVBIN_INVALID_ARG); // refused before anything: not recorded
       return;
@@ -185,7 +201,8 @@ struct Run {
     if (m.size - m.pos < n) {
       FUZZ_CHECK(st == m.rec(TAVBIN_EOF));
       if (dst != nullptr)
-        for (size_t i = 0; i < (cap != 0 ? cap : 1); ++i) FUZZ_CHECK(dst[i] == kFill);
+        for (size_t i = 0; i < (cap != 0 ? cap : 1); ++i)
+          FUZZ_CHECK(dst[i] == kFill);
     } else {
       FUZZ_CHECK(st == m.rec(TAVBIN_OK));
       if (dst != nullptr && n != 0) FUZZ_CHECK(std::memcmp(dst, m.data + m.pos, static_cast<size_t>(n)) == 0);
@@ -199,10 +216,14 @@ struct Run {
     const uint8_t sel = s.byte();
     const uint64_t k = sel >> 2;
     switch (sel & 3) {
-    case 0: return len + k - 2 < len + 64 ? len + k - 2 : k; // len - 2 ... len + 61
-    case 1: return k;
-    case 2: return UINT64_MAX - k;
-    default: return uint64_t{0xFFFFFFFF} + k - 2;
+    case 0:
+      return len + k - 2 < len + 64 ? len + k - 2 : k; // len - 2 ... len + 61
+    case 1:
+      return k;
+    case 2:
+      return UINT64_MAX - k;
+    default:
+      return uint64_t{0xFFFFFFFF} + k - 2;
     }
   }
 
@@ -227,20 +248,26 @@ struct Run {
       return;
     }
     tavbin_status want;
-    if (m.size - p < 4) want = TAVBIN_EOF;
-    else if (len > max_len || cap < len + 1) want = TAVBIN_TOO_LARGE;
-    else if (m.size - (p + 4) < len) want = TAVBIN_EOF;
-    else want = TAVBIN_OK;
+    if (m.size - p < 4)
+      want = TAVBIN_EOF;
+    else if (len > max_len || cap < len + 1)
+      want = TAVBIN_TOO_LARGE;
+    else if (m.size - (p + 4) < len)
+      want = TAVBIN_EOF;
+    else
+      want = TAVBIN_OK;
     FUZZ_CHECK(st == m.rec(want));
     if (st == TAVBIN_OK) {
       FUZZ_CHECK(std::memcmp(dst, m.data + p + 4, static_cast<size_t>(len)) == 0);
       FUZZ_CHECK(dst[len] == '\0');
-      for (size_t i = static_cast<size_t>(len) + 1; i < block; ++i) FUZZ_CHECK(static_cast<uint8_t>(dst[i]) == kFill);
+      for (size_t i = static_cast<size_t>(len) + 1; i < block; ++i)
+        FUZZ_CHECK(static_cast<uint8_t>(dst[i]) == kFill);
       if (with_len) FUZZ_CHECK(out_len == len);
       m.pos = p + 4 + len;
       m.bit = 0;
     } else {
-      for (size_t i = 0; i < (block != 0 ? block : 1); ++i) FUZZ_CHECK(static_cast<uint8_t>(dst[i]) == kFill);
+      for (size_t i = 0; i < (block != 0 ? block : 1); ++i)
+        FUZZ_CHECK(static_cast<uint8_t>(dst[i]) == kFill);
       FUZZ_CHECK(out_len == filled<uint64_t>()); // cursor, bit included, untouched
     }
     std::free(dst);
@@ -250,11 +277,21 @@ struct Run {
     const uint8_t sel = s.byte();
     uint64_t max_bytes;
     switch (sel >> 4) {
-    case 12: max_bytes = UINT64_MAX - (sel & 15); break;
-    case 13: max_bytes = (uint64_t{1} << 32) + (sel & 15) - 8; break;
-    case 14: max_bytes = s.raw(8); break;
-    case 15: max_bytes = (sel & 15) + 10; break;
-    default: max_bytes = sel % 12; break; // 0 ... 11, most often
+    case 12:
+      max_bytes = UINT64_MAX - (sel & 15);
+      break;
+    case 13:
+      max_bytes = (uint64_t{1} << 32) + (sel & 15) - 8;
+      break;
+    case 14:
+      max_bytes = s.raw(8);
+      break;
+    case 15:
+      max_bytes = (sel & 15) + 10;
+      break;
+    default:
+      max_bytes = sel % 12;
+      break; // 0 ... 11, most often
     }
     uint64_t out = filled<uint64_t>();
     const tavbin_status st = tavbin_leb128(r, &out, max_bytes);
@@ -269,14 +306,26 @@ struct Run {
     unsigned shift = 0;
     tavbin_status want;
     for (;;) {
-      if (m.pos >= m.size) { want = TAVBIN_EOF; break; }
+      if (m.pos >= m.size) {
+        want = TAVBIN_EOF;
+        break;
+      }
       const uint8_t b = m.data[m.pos++];
       ++taken;
       if (shift < 64) v |= static_cast<uint64_t>(b & 0x7F) << shift;
-      if (b < 0x80) { want = TAVBIN_OK; break; }
+      if (b < 0x80) {
+        want = TAVBIN_OK;
+        break;
+      }
       shift += 7;
-      if (shift == 70) { want = TAVBIN_INVALID_ARG; break; }
-      if (taken == max_bytes) { want = TAVBIN_EOF; break; }
+      if (shift == 70) {
+        want = TAVBIN_INVALID_ARG;
+        break;
+      }
+      if (taken == max_bytes) {
+        want = TAVBIN_EOF;
+        break;
+      }
     }
     if (want != TAVBIN_OK) m.pos = start;
     FUZZ_CHECK(st == m.rec(want));
@@ -355,25 +404,47 @@ struct Run {
       const tavbin_status st = w.array(out, n);
       if (n64 > fit) {
         FUZZ_CHECK(st == TAVBIN_EOF && w.last_error() == TAVBIN_EOF && w.tell() == p);
-        for (size_t i = 0; i < room; ++i) check_out(out[i], st, 0);
+        for (size_t i = 0; i < room; ++i)
+          check_out(out[i], st, 0);
       } else {
         FUZZ_CHECK(st == TAVBIN_OK && w.tell() == p + n64 * width);
-        for (size_t i = 0; i < n; ++i) check_out(out[i], st, decode(m.data + p + i * width, width, m.e));
+        for (size_t i = 0; i < n; ++i)
+          check_out(out[i], st, decode(m.data + p + i * width, width, m.e));
         check_out(out[n], TAVBIN_EOF, 0); // untouched beyond
       }
       std::free(out);
     };
     switch (sel % 10) {
-    case 0: run(uint8_t{}); break;
-    case 1: run(int8_t{}); break;
-    case 2: run(uint16_t{}); break;
-    case 3: run(int16_t{}); break;
-    case 4: run(uint32_t{}); break;
-    case 5: run(int32_t{}); break;
-    case 6: run(uint64_t{}); break;
-    case 7: run(int64_t{}); break;
-    case 8: run(float{}); break;
-    default: run(double{}); break;
+    case 0:
+      run(uint8_t{});
+      break;
+    case 1:
+      run(int8_t{});
+      break;
+    case 2:
+      run(uint16_t{});
+      break;
+    case 3:
+      run(int16_t{});
+      break;
+    case 4:
+      run(uint32_t{});
+      break;
+    case 5:
+      run(int32_t{});
+      break;
+    case 6:
+      run(uint64_t{});
+      break;
+    case 7:
+      run(int64_t{});
+      break;
+    case 8:
+      run(float{});
+      break;
+    default:
+      run(double{});
+      break;
     }
   }
 
@@ -405,29 +476,75 @@ struct Run {
     const uint8_t which = s.byte() % 24;
     tavbin_status st = TAVBIN_INVALID_ARG;
     switch (which) {
-    case 0: st = tavbin_u8(r, nullptr); break;
-    case 1: st = tavbin_i8(r, nullptr); break;
-    case 2: st = tavbin_bits(r, 0, nullptr); break; // NULL before the bad count
-    case 3: st = tavbin_u16(r, nullptr); break;
-    case 4: st = tavbin_i16(r, nullptr); break;
-    case 5: st = tavbin_u32(r, nullptr); break;
-    case 6: st = tavbin_i32(r, nullptr); break;
-    case 7: st = tavbin_f32(r, nullptr); break;
-    case 8: st = tavbin_u64(r, nullptr); break;
-    case 9: st = tavbin_i64(r, nullptr); break;
-    case 10: st = tavbin_f64(r, nullptr); break;
-    case 11: st = tavbin_bytes(r, nullptr, 1); break;
-    case 12: st = tavbin_ascii(r, nullptr, UINT64_MAX); break;
-    case 13: st = tavbin_peek_u8(r, nullptr); break;
-    case 14: st = tavbin_peek_u16(r, nullptr); break;
-    case 15: st = tavbin_peek_u32(r, nullptr); break;
-    case 16: st = tavbin_peek_u64(r, nullptr); break;
-    case 17: st = tavbin_u8_at(r, UINT64_MAX, nullptr); break;
-    case 18: st = tavbin_u16_at(r, 0, nullptr); break;
-    case 19: st = tavbin_u32_at(r, 0, nullptr); break;
-    case 20: st = tavbin_u64_at(r, 0, nullptr); break;
-    case 21: st = tavbin_string_u32(r, nullptr, 0, 0, nullptr); break;
-    case 22: st = tavbin_leb128(r, nullptr, 0); break; // NULL before the zero limit
+    case 0:
+      st = tavbin_u8(r, nullptr);
+      break;
+    case 1:
+      st = tavbin_i8(r, nullptr);
+      break;
+    case 2:
+      st = tavbin_bits(r, 0, nullptr);
+      break; // NULL before the bad count
+    case 3:
+      st = tavbin_u16(r, nullptr);
+      break;
+    case 4:
+      st = tavbin_i16(r, nullptr);
+      break;
+    case 5:
+      st = tavbin_u32(r, nullptr);
+      break;
+    case 6:
+      st = tavbin_i32(r, nullptr);
+      break;
+    case 7:
+      st = tavbin_f32(r, nullptr);
+      break;
+    case 8:
+      st = tavbin_u64(r, nullptr);
+      break;
+    case 9:
+      st = tavbin_i64(r, nullptr);
+      break;
+    case 10:
+      st = tavbin_f64(r, nullptr);
+      break;
+    case 11:
+      st = tavbin_bytes(r, nullptr, 1);
+      break;
+    case 12:
+      st = tavbin_ascii(r, nullptr, UINT64_MAX);
+      break;
+    case 13:
+      st = tavbin_peek_u8(r, nullptr);
+      break;
+    case 14:
+      st = tavbin_peek_u16(r, nullptr);
+      break;
+    case 15:
+      st = tavbin_peek_u32(r, nullptr);
+      break;
+    case 16:
+      st = tavbin_peek_u64(r, nullptr);
+      break;
+    case 17:
+      st = tavbin_u8_at(r, UINT64_MAX, nullptr);
+      break;
+    case 18:
+      st = tavbin_u16_at(r, 0, nullptr);
+      break;
+    case 19:
+      st = tavbin_u32_at(r, 0, nullptr);
+      break;
+    case 20:
+      st = tavbin_u64_at(r, 0, nullptr);
+      break;
+    case 21:
+      st = tavbin_string_u32(r, nullptr, 0, 0, nullptr);
+      break;
+    case 22:
+      st = tavbin_leb128(r, nullptr, 0);
+      break; // NULL before the zero limit
     default: {
       // The whole interface on a NULL handle.
       uint8_t b = kFill;
@@ -446,7 +563,8 @@ struct Run {
       FUZZ_CHECK(tavbin_u64_at(nullptr, 0, &v) == TAVBIN_INVALID_ARG && v == filled<uint64_t>());
       FUZZ_CHECK(tavbin_skip(nullptr, 0) == TAVBIN_INVALID_ARG);
       FUZZ_CHECK(tavbin_bytes(nullptr, c, 0) == TAVBIN_INVALID_ARG);
-      FUZZ_CHECK(tavbin_string_u32(nullptr, c, 1, 1, &v) == TAVBIN_INVALID_ARG && c[0] == static_cast<char>(kFill));
+      FUZZ_CHECK(tavbin_string_u32(nullptr, c, 1, 1, &v) == TAVBIN_INVALID_ARG &&
+                 c[0] == static_cast<char>(kFill));
       FUZZ_CHECK(tavbin_leb128(nullptr, &v, 10) == TAVBIN_INVALID_ARG && v == filled<uint64_t>());
       const tavbin_status any = static_cast<tavbin_status>(s.raw(4));
       const char *text = tavbin_strerror(any);
@@ -473,24 +591,34 @@ struct Run {
     if (width == 2) {
       uint16_t o = filled<uint16_t>();
       st = tavbin_load_u16(src, avail, e, &o);
-      if (st != TAVBIN_OK) FUZZ_CHECK(o == filled<uint16_t>());
-      else out = o;
+      if (st != TAVBIN_OK)
+        FUZZ_CHECK(o == filled<uint16_t>());
+      else
+        out = o;
     } else if (width == 4) {
       uint32_t o = filled<uint32_t>();
       st = tavbin_load_u32(src, avail, e, &o);
-      if (st != TAVBIN_OK) FUZZ_CHECK(o == filled<uint32_t>());
-      else out = o;
+      if (st != TAVBIN_OK)
+        FUZZ_CHECK(o == filled<uint32_t>());
+      else
+        out = o;
     } else {
       st = tavbin_load_u64(src, avail, e, &out);
     }
     tavbin_status want;
-    if (src == nullptr) want = TAVBIN_INVALID_ARG;
-    else if (avail < width) want = TAVBIN_EOF;
-    else if (e > TAVBIN_LITTLE_ENDIAN) want = TAVBIN_INVALID_ARG;
-    else want = TAVBIN_OK;
+    if (src == nullptr)
+      want = TAVBIN_INVALID_ARG;
+    else if (avail < width)
+      want = TAVBIN_EOF;
+    else if (e > TAVBIN_LITTLE_ENDIAN)
+      want = TAVBIN_INVALID_ARG;
+    else
+      want = TAVBIN_OK;
     FUZZ_CHECK(st == want);
-    if (st == TAVBIN_OK) FUZZ_CHECK(out == decode(src, width, e));
-    else if (width == 8) FUZZ_CHECK(out == filled<uint64_t>());
+    if (st == TAVBIN_OK)
+      FUZZ_CHECK(out == decode(src, width, e));
+    else if (width == 8)
+      FUZZ_CHECK(out == filled<uint64_t>());
 
     // Store the value just loaded (or raw bits) into a block of exactly 8 bytes.
     const uint64_t value = st == TAVBIN_OK ? out : s.raw(8);
@@ -498,14 +626,21 @@ struct Run {
     const tavbin_endian se = any_endian();
     auto *dst = static_cast<uint8_t *>(std::malloc(8));
     std::memset(dst, kFill, 8);
-    if (width == 2) st = tavbin_store_u16(dst, cap, se, static_cast<uint16_t>(value));
-    else if (width == 4) st = tavbin_store_u32(dst, cap, se, static_cast<uint32_t>(value));
-    else st = tavbin_store_u64(dst, cap, se, value);
-    if (cap < width) want = TAVBIN_RANGE;
-    else if (se > TAVBIN_LITTLE_ENDIAN) want = TAVBIN_INVALID_ARG;
-    else want = TAVBIN_OK;
+    if (width == 2)
+      st = tavbin_store_u16(dst, cap, se, static_cast<uint16_t>(value));
+    else if (width == 4)
+      st = tavbin_store_u32(dst, cap, se, static_cast<uint32_t>(value));
+    else
+      st = tavbin_store_u64(dst, cap, se, value);
+    if (cap < width)
+      want = TAVBIN_RANGE;
+    else if (se > TAVBIN_LITTLE_ENDIAN)
+      want = TAVBIN_INVALID_ARG;
+    else
+      want = TAVBIN_OK;
     FUZZ_CHECK(st == want);
-    for (unsigned i = st == TAVBIN_OK ? width : 0; i < 8; ++i) FUZZ_CHECK(dst[i] == kFill);
+    for (unsigned i = st == TAVBIN_OK ? width : 0; i < 8; ++i)
+      FUZZ_CHECK(dst[i] == kFill);
     if (st == TAVBIN_OK) {
       const uint64_t mask = width == 8 ? UINT64_MAX : (uint64_t{1} << (8 * width)) - 1;
       FUZZ_CHECK(decode(dst, width, se) == (value & mask));
@@ -516,36 +651,98 @@ struct Run {
 
   void step() {
     switch (static_cast<Op>(s.byte() % 32)) {
-    case SET_ENDIAN: set_endian(); break;
-    case SEEK: seek(); break;
-    case ALIGN: tavbin_bit_align(r); m.align(); break;
-    case U8: fixed<uint8_t>(tavbin_u8); break;
-    case I8: fixed<int8_t>(tavbin_i8); break;
-    case BITS: case BITS_TOO: bits(); break;
-    case U16: fixed<uint16_t>(tavbin_u16); break;
-    case I16: fixed<int16_t>(tavbin_i16); break;
-    case U32: fixed<uint32_t>(tavbin_u32); break;
-    case I32: fixed<int32_t>(tavbin_i32); break;
-    case F32: fixed<float>(tavbin_f32); break;
-    case U64: fixed<uint64_t>(tavbin_u64); break;
-    case I64: fixed<int64_t>(tavbin_i64); break;
-    case F64: fixed<double>(tavbin_f64); break;
-    case BYTES: block(0); break;
-    case ASCII: block(1); break;
-    case SKIP: block(2); break;
-    case PEEK8: peek<uint8_t>(tavbin_peek_u8); break;
-    case PEEK16: peek<uint16_t>(tavbin_peek_u16); break;
-    case PEEK32: peek<uint32_t>(tavbin_peek_u32); break;
-    case PEEK64: peek<uint64_t>(tavbin_peek_u64); break;
-    case AT8: at<uint8_t>(tavbin_u8_at); break;
-    case AT16: at<uint16_t>(tavbin_u16_at); break;
-    case AT32: at<uint32_t>(tavbin_u32_at); break;
-    case AT64: at<uint64_t>(tavbin_u64_at); break;
-    case STR: string(); break;
-    case LEB: leb128(); break;
-    case LSB: lsb(); break;
-    case ARRAY: array(); break;
-    case NULLS: refusals(); break;
+    case SET_ENDIAN:
+      set_endian();
+      break;
+    case SEEK:
+      seek();
+      break;
+    case ALIGN:
+      tavbin_bit_align(r);
+      m.align();
+      break;
+    case U8:
+      fixed<uint8_t>(tavbin_u8);
+      break;
+    case I8:
+      fixed<int8_t>(tavbin_i8);
+      break;
+    case BITS:
+    case BITS_TOO:
+      bits();
+      break;
+    case U16:
+      fixed<uint16_t>(tavbin_u16);
+      break;
+    case I16:
+      fixed<int16_t>(tavbin_i16);
+      break;
+    case U32:
+      fixed<uint32_t>(tavbin_u32);
+      break;
+    case I32:
+      fixed<int32_t>(tavbin_i32);
+      break;
+    case F32:
+      fixed<float>(tavbin_f32);
+      break;
+    case U64:
+      fixed<uint64_t>(tavbin_u64);
+      break;
+    case I64:
+      fixed<int64_t>(tavbin_i64);
+      break;
+    case F64:
+      fixed<double>(tavbin_f64);
+      break;
+    case BYTES:
+      block(0);
+      break;
+    case ASCII:
+      block(1);
+      break;
+    case SKIP:
+      block(2);
+      break;
+    case PEEK8:
+      peek<uint8_t>(tavbin_peek_u8);
+      break;
+    case PEEK16:
+      peek<uint16_t>(tavbin_peek_u16);
+      break;
+    case PEEK32:
+      peek<uint32_t>(tavbin_peek_u32);
+      break;
+    case PEEK64:
+      peek<uint64_t>(tavbin_peek_u64);
+      break;
+    case AT8:
+      at<uint8_t>(tavbin_u8_at);
+      break;
+    case AT16:
+      at<uint16_t>(tavbin_u16_at);
+      break;
+    case AT32:
+      at<uint32_t>(tavbin_u32_at);
+      break;
+    case AT64:
+      at<uint64_t>(tavbin_u64_at);
+      break;
+    case STR:
+      string();
+      break;
+    case LEB:
+      leb128();
+      break;
+    case LSB:
+      lsb();
+      break;
+    case ARRAY:
+      array();
+      break;
+    case NULLS:
+      refusals();
+      break;
     case PROBE:
       // The bit position, which no query shows, checked by taking it apart.
       FUZZ_CHECK(bit_pos(r) == m.bit);
@@ -576,7 +773,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
   FUZZ_CHECK(r != nullptr);
   Run run{r, Model{{data.data(), data.size()}, TAVBIN_OK, e}, script};
   run.check_cursor();
-  while (!run.s.done()) run.step();
+  while (!run.s.done())
+    run.step();
   tavbin_close(r);
   return 0;
 }

@@ -60,7 +60,8 @@ int main(int argc, char **argv) {
   std::mt19937_64 rng(0x7A7B1u);
   for (unsigned long k = 0; k < random_runs; ++k) {
     std::vector<uint8_t> in(static_cast<size_t>(rng() % 600));
-    for (auto &b : in) b = static_cast<uint8_t>(rng());
+    for (auto &b : in)
+      b = static_cast<uint8_t>(rng());
     LLVMFuzzerTestOneInput(in.empty() ? nullptr : in.data(), in.size());
   }
   std::printf("replayed %lu files and %lu random inputs\n", files, random_runs);

@@ -41,7 +41,8 @@ struct WriterModel {
   tavbin_status last = TAVBIN_OK;
 
   void grow_for(uint64_t n) {
-    while (cap - bytes.size() < n) cap *= 2;
+    while (cap - bytes.size() < n)
+      cap *= 2;
   }
 };
 
@@ -92,26 +93,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
       }
       break;
     }
-    case 1: st = tavbinw_u8(w, static_cast<uint8_t>(raw)); items.push_back({U8, m.e, raw & 0xFF, 1}); break;
-    case 2: st = tavbinw_u16(w, static_cast<uint16_t>(raw)); items.push_back({U16, m.e, raw & 0xFFFF, 2}); break;
-    case 3: st = tavbinw_i16(w, static_cast<int16_t>(raw)); items.push_back({I16, m.e, raw & 0xFFFF, 2}); break;
-    case 4: st = tavbinw_u32(w, static_cast<uint32_t>(raw)); items.push_back({U32, m.e, raw & 0xFFFFFFFF, 4}); break;
-    case 5: st = tavbinw_i32(w, static_cast<int32_t>(raw)); items.push_back({I32, m.e, raw & 0xFFFFFFFF, 4}); break;
+    case 1:
+      st = tavbinw_u8(w, static_cast<uint8_t>(raw));
+      items.push_back({U8, m.e, raw & 0xFF, 1});
+      break;
+    case 2:
+      st = tavbinw_u16(w, static_cast<uint16_t>(raw));
+      items.push_back({U16, m.e, raw & 0xFFFF, 2});
+      break;
+    case 3:
+      st = tavbinw_i16(w, static_cast<int16_t>(raw));
+      items.push_back({I16, m.e, raw & 0xFFFF, 2});
+      break;
+    case 4:
+      st = tavbinw_u32(w, static_cast<uint32_t>(raw));
+      items.push_back({U32, m.e, raw & 0xFFFFFFFF, 4});
+      break;
+    case 5:
+      st = tavbinw_i32(w, static_cast<int32_t>(raw));
+      items.push_back({I32, m.e, raw & 0xFFFFFFFF, 4});
+      break;
     case 6: {
       const float f = from_bits<float>(raw); // any pattern: NaN payloads, subnormals, -0
       st = tavbinw_f32(w, f);
       items.push_back({F32, m.e, to_bits(f), 4});
       break;
     }
-    case 7: st = tavbinw_u64(w, raw); items.push_back({U64, m.e, raw, 8}); break;
-    case 8: st = tavbinw_i64(w, static_cast<int64_t>(raw)); items.push_back({I64, m.e, raw, 8}); break;
+    case 7:
+      st = tavbinw_u64(w, raw);
+      items.push_back({U64, m.e, raw, 8});
+      break;
+    case 8:
+      st = tavbinw_i64(w, static_cast<int64_t>(raw));
+      items.push_back({I64, m.e, raw, 8});
+      break;
     case 9: {
       const double d = from_bits<double>(raw);
       st = tavbinw_f64(w, d);
       items.push_back({F64, m.e, to_bits(d), 8});
       break;
     }
-    case 10: st = tavbinw_leb128(w, raw); items.push_back({LEB, m.e, raw, leb_len(raw)}); break;
+    case 10:
+      st = tavbinw_leb128(w, raw);
+      items.push_back({LEB, m.e, raw, leb_len(raw)});
+      break;
     case 11:
     case 12:
     case 13: {
@@ -127,7 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
         const uint64_t skip = src_sel & 8 ? (raw >> 8) % tail : 0;
         const uint64_t k = 1 + raw % (tail - skip);
         const uint8_t *src = tavbinw_data(w) + len + skip - (src_sel & 1 ? (len < k ? len : k) / 2 : 0);
-        st = src_sel & 4 ? tavbinw_string_u32(w, reinterpret_cast<const char *>(src), k) : tavbinw_bytes(w, src, k);
+        st = src_sel & 4 ? tavbinw_string_u32(w, reinterpret_cast<const char *>(src), k)
+                         : tavbinw_bytes(w, src, k);
         FUZZ_CHECK(st == TAVBIN_INVALID_ARG);
         m.last = TAVBIN_INVALID_ARG;
         FUZZ_CHECK(tavbinw_last_error(w) == m.last);
@@ -173,9 +199,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
         // between would ask the allocator for an absurd block, which the
         // sanitizers' allocators report instead of failing.)
         uint64_t top = m.cap;
-        while ((top >> 63) == 0) top <<= 1;
+        while ((top >> 63) == 0)
+          top <<= 1;
         const uint64_t len = m.bytes.size(), k = (raw >> 3) % 64;
-        const uint64_t huge = raw & 4 || UINT64_MAX - top <= k ? UINT64_MAX - (len != 0 ? k % len : 0) : top - len + 1 + k;
+        const uint64_t huge =
+            raw & 4 || UINT64_MAX - top <= k ? UINT64_MAX - (len != 0 ? k % len : 0) : top - len + 1 + k;
         st = tavbinw_bytes(w, &one, huge);
         want = TAVBIN_OOM;
       } else {
@@ -196,7 +224,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
       }
       break;
     }
-    default: st = tavbinw_u8(w, static_cast<uint8_t>(raw)); items.push_back({I8, m.e, raw & 0xFF, 1}); break;
+    default:
+      st = tavbinw_u8(w, static_cast<uint8_t>(raw));
+      items.push_back({I8, m.e, raw & 0xFF, 1});
+      break;
     }
     if (!items.empty() && items.back().kind != STR && items.back().kind != BYTES && st == TAVBIN_OK &&
         items.back().kind != ENDIAN && want == TAVBIN_OK) {
@@ -232,18 +263,69 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *in, size_t n) {
     uint64_t got = 0;
     tavbin_status st = TAVBIN_OK;
     switch (it.kind) {
-    case ENDIAN: st = tavbin_set_endian(r, it.e); break;
-    case U8: { uint8_t v; st = tavbin_u8(r, &v); got = v; break; }
-    case I8: { int8_t v; st = tavbin_i8(r, &v); got = static_cast<uint8_t>(v); break; }
-    case U16: { uint16_t v; st = tavbin_u16(r, &v); got = v; break; }
-    case I16: { int16_t v; st = tavbin_i16(r, &v); got = static_cast<uint16_t>(v); break; }
-    case U32: { uint32_t v; st = tavbin_u32(r, &v); got = v; break; }
-    case I32: { int32_t v; st = tavbin_i32(r, &v); got = static_cast<uint32_t>(v); break; }
-    case F32: { float v; st = tavbin_f32(r, &v); got = to_bits(v); break; }
-    case U64: st = tavbin_u64(r, &got); break;
-    case I64: { int64_t v; st = tavbin_i64(r, &v); got = static_cast<uint64_t>(v); break; }
-    case F64: { double v; st = tavbin_f64(r, &v); got = to_bits(v); break; }
-    case LEB: st = tavbin_leb128(r, &got, it.value & 1 ? it.len : 10 + it.len); break;
+    case ENDIAN:
+      st = tavbin_set_endian(r, it.e);
+      break;
+    case U8: {
+      uint8_t v;
+      st = tavbin_u8(r, &v);
+      got = v;
+      break;
+    }
+    case I8: {
+      int8_t v;
+      st = tavbin_i8(r, &v);
+      got = static_cast<uint8_t>(v);
+      break;
+    }
+    case U16: {
+      uint16_t v;
+      st = tavbin_u16(r, &v);
+      got = v;
+      break;
+    }
+    case I16: {
+      int16_t v;
+      st = tavbin_i16(r, &v);
+      got = static_cast<uint16_t>(v);
+      break;
+    }
+    case U32: {
+      uint32_t v;
+      st = tavbin_u32(r, &v);
+      got = v;
+      break;
+    }
+    case I32: {
+      int32_t v;
+      st = tavbin_i32(r, &v);
+      got = static_cast<uint32_t>(v);
+      break;
+    }
+    case F32: {
+      float v;
+      st = tavbin_f32(r, &v);
+      got = to_bits(v);
+      break;
+    }
+    case U64:
+      st = tavbin_u64(r, &got);
+      break;
+    case I64: {
+      int64_t v;
+      st = tavbin_i64(r, &v);
+      got = static_cast<uint64_t>(v);
+      break;
+    }
+    case F64: {
+      double v;
+      st = tavbin_f64(r, &v);
+      got = to_bits(v);
+      break;
+    }
+    case LEB:
+      st = tavbin_leb128(r, &got, it.value & 1 ? it.len : 10 + it.len);
+      break;
     case STR:
     case BYTES: {
       // A destination of exactly the size the call needs.

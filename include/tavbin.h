@@ -74,13 +74,15 @@
 #define TAVBIN_VERSION_MAJOR 1
 #define TAVBIN_VERSION_MINOR 0
 #define TAVBIN_VERSION_PATCH 0
-#define TAVBIN_VERSION_STRING \
+#define TAVBIN_VERSION_STRING                                                                                \
   TAVBIN_VERSION_TEXT_(TAVBIN_VERSION_MAJOR, TAVBIN_VERSION_MINOR, TAVBIN_VERSION_PATCH)
 /* "1.0.0" from the three numbers, so that the string cannot disagree with them. */
 #define TAVBIN_VERSION_TEXT_(major, minor, patch) TAVBIN_VERSION_QUOTE_(major, minor, patch)
 #define TAVBIN_VERSION_QUOTE_(major, minor, patch) #major "." #minor "." #patch
 
-/* TAVBIN_API marks the exported functions. Define it yourself to override. */
+/* TAVBIN_API marks the exported functions. Define it yourself to override.
+ * (The formatter would flatten the nesting below.) */
+/* clang-format off */
 #ifndef TAVBIN_API
 #  if defined(_WIN32) || defined(__CYGWIN__)
 #    if defined(TAVBIN_BUILDING)
@@ -94,6 +96,7 @@
 #    define TAVBIN_API
 #  endif
 #endif
+/* clang-format on */
 
 #ifdef __cplusplus
 extern "C" {
@@ -161,12 +164,9 @@ TAVBIN_API tavbin_status tavbin_load_u64(const void *src, uint64_t avail, tavbin
  *         TAVBIN_RANGE if cap is below the width (checked before endian).
  *         TAVBIN_INVALID_ARG if endian is not a byte order.
  *         Nothing is written on failure. Records nothing (no handle). */
-TAVBIN_API tavbin_status tavbin_store_u16(void *dst, uint64_t cap, tavbin_endian endian,
-                                          uint16_t value);
-TAVBIN_API tavbin_status tavbin_store_u32(void *dst, uint64_t cap, tavbin_endian endian,
-                                          uint32_t value);
-TAVBIN_API tavbin_status tavbin_store_u64(void *dst, uint64_t cap, tavbin_endian endian,
-                                          uint64_t value);
+TAVBIN_API tavbin_status tavbin_store_u16(void *dst, uint64_t cap, tavbin_endian endian, uint16_t value);
+TAVBIN_API tavbin_status tavbin_store_u32(void *dst, uint64_t cap, tavbin_endian endian, uint32_t value);
+TAVBIN_API tavbin_status tavbin_store_u64(void *dst, uint64_t cap, tavbin_endian endian, uint64_t value);
 
 /* ---------------------------------------------------------------------------
  * Reader: life, cursor, single bytes and bit fields
@@ -319,8 +319,8 @@ TAVBIN_API tavbin_status tavbin_u64_at(tavbin_reader *r, uint64_t offset, uint64
  *         before the call, and no byte of dst nor *out_len is read or written, so
  *         a caller that knows the call must fail may pass a dst smaller than
  *         dst_cap. */
-TAVBIN_API tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap,
-                                           uint64_t max_len, uint64_t *out_len);
+TAVBIN_API tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
+                                           uint64_t *out_len);
 
 /* Read an unsigned LEB128 number: 7-bit groups, least significant first, bit 7 set
  * on every byte but the last. Non-shortest forms are accepted, up to ten bytes; of

@@ -66,7 +66,8 @@
 //     const std::int64_t delta = c.sleb128();
 //     const std::string_view name = c.cstring(255);
 //     if (!c) std::fprintf(stderr, "bad record at byte %llu: %s\n",
-//                          static_cast<unsigned long long>(r.origin() + c.offset()), c.error().message().c_str());
+//                          static_cast<unsigned long long>(r.origin() + c.offset()),
+//                          c.error().message().c_str());
 
 // Below C++17 the header stops at this one line instead of a screen of errors
 // about std::string_view and inline variables. (MSVC reports the standard in
@@ -137,10 +138,14 @@ public:
   // same thing; eof and range have no std::errc counterpart and stay our own.
   std::error_condition default_error_condition(int code) const noexcept override {
     switch (code) {
-    case TAVBIN_INVALID_ARG: return std::make_error_condition(std::errc::invalid_argument);
-    case TAVBIN_TOO_LARGE: return std::make_error_condition(std::errc::value_too_large);
-    case TAVBIN_OOM: return std::make_error_condition(std::errc::not_enough_memory);
-    default: return {code, *this};
+    case TAVBIN_INVALID_ARG:
+      return std::make_error_condition(std::errc::invalid_argument);
+    case TAVBIN_TOO_LARGE:
+      return std::make_error_condition(std::errc::value_too_large);
+    case TAVBIN_OOM:
+      return std::make_error_condition(std::errc::not_enough_memory);
+    default:
+      return {code, *this};
     }
   }
 };
@@ -153,9 +158,7 @@ inline const std::error_category &category() noexcept {
   return instance;
 }
 
-inline std::error_code make_error_code(errc e) noexcept {
-  return {static_cast<int>(e), category()};
-}
+inline std::error_code make_error_code(errc e) noexcept { return {static_cast<int>(e), category()}; }
 // TAVBIN_OK gives an error_code that tests false, as std::error_code{} does.
 inline std::error_code make_error_code(tavbin_status s) noexcept { return {s, category()}; }
 
@@ -205,8 +208,8 @@ constexpr std::int64_t zigzag_decode(std::uint64_t u) noexcept {
 namespace detail {
 template <class C, class = void> struct is_byte_range : std::false_type {};
 template <class C>
-struct is_byte_range<C, std::void_t<decltype(std::declval<const C &>().data()),
-                                    decltype(std::declval<const C &>().size())>>
+struct is_byte_range<
+    C, std::void_t<decltype(std::declval<const C &>().data()), decltype(std::declval<const C &>().size())>>
     : std::bool_constant<sizeof(*std::declval<const C &>().data()) == 1 &&
                          std::is_trivially_copyable_v<
                              std::remove_reference_t<decltype(*std::declval<const C &>().data())>>> {};
@@ -231,7 +234,8 @@ public:
   byte_view(const void *data, std::size_t size) noexcept
       : data_(static_cast<const std::uint8_t *>(data)), size_(size) {}
   // Any contiguous range of 1-byte elements: string_view, vector<uint8_t>, span...
-  template <class C, std::enable_if_t<detail::is_byte_range<C>::value && !std::is_same_v<C, byte_view>, int> = 0>
+  template <class C,
+            std::enable_if_t<detail::is_byte_range<C>::value && !std::is_same_v<C, byte_view>, int> = 0>
   // Implicit on purpose: any byte range passes where a byte_view is asked for.
   // cppcheck-suppress noExplicitConstructor
   byte_view(const C &range) noexcept : byte_view(range.data(), range.size()) {}
@@ -242,9 +246,7 @@ public:
   constexpr const std::uint8_t *begin() const noexcept { return data_; }
   constexpr const std::uint8_t *end() const noexcept { return data_ + size_; }
   constexpr std::uint8_t operator[](std::size_t i) const noexcept { return data_[i]; }
-  std::string_view str() const noexcept {
-    return {reinterpret_cast<const char *>(data_), size_};
-  }
+  std::string_view str() const noexcept { return {reinterpret_cast<const char *>(data_), size_}; }
 #if defined(__cpp_lib_span)
   constexpr operator std::span<const std::uint8_t>() const noexcept { return {data_, size_}; }
   std::span<const std::byte> as_bytes() const noexcept {
@@ -295,17 +297,21 @@ template <> struct bits_of<8> { using type = std::uint64_t; };
 
 // The types array() reads and writes: fixed-width integers and IEEE floats.
 template <class T>
-inline constexpr bool is_array_value =
-    (std::is_integral_v<T> && !std::is_same_v<T, bool> && (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 ||
-                                                          sizeof(T) == 8)) ||
-    (std::is_same_v<T, float> && sizeof(float) == 4) || (std::is_same_v<T, double> && sizeof(double) == 8);
+inline constexpr bool is_array_value = (std::is_integral_v<T> && !std::is_same_v<T, bool> &&
+                                        (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 ||
+                                         sizeof(T) == 8)) ||
+                                       (std::is_same_v<T, float> && sizeof(float) == 4) ||
+                                       (std::is_same_v<T, double> && sizeof(double) == 8);
 
-constexpr std::uint16_t byte_swap(std::uint16_t v) noexcept { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); }
+constexpr std::uint16_t byte_swap(std::uint16_t v) noexcept {
+  return static_cast<std::uint16_t>((v >> 8) | (v << 8));
+}
 constexpr std::uint32_t byte_swap(std::uint32_t v) noexcept {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 constexpr std::uint64_t byte_swap(std::uint64_t v) noexcept {
-  return (std::uint64_t{byte_swap(static_cast<std::uint32_t>(v))} << 32) | byte_swap(static_cast<std::uint32_t>(v >> 32));
+  return (std::uint64_t{byte_swap(static_cast<std::uint32_t>(v))} << 32) |
+         byte_swap(static_cast<std::uint32_t>(v >> 32));
 }
 
 // Whether values in memory already have the given byte order; asked of the
@@ -383,9 +389,9 @@ public:
   // std::array, ...) would be destroyed at the end of the statement while the
   // reader still points into it, so this does not compile. Keep the container in
   // a variable, or pass a view of bytes that live on.
-  template <class C, std::enable_if_t<!std::is_lvalue_reference_v<C> &&
-                                          detail::owns_bytes<std::remove_cv_t<C>>::value,
-                                      int> = 0>
+  template <class C,
+            std::enable_if_t<!std::is_lvalue_reference_v<C> && detail::owns_bytes<std::remove_cv_t<C>>::value,
+                             int> = 0>
   static reader open(C &&temporary, endian order = endian::big) = delete;
 
   explicit operator bool() const noexcept { return h_.get() != nullptr; }
@@ -560,7 +566,8 @@ public:
   result<byte_view> view(std::uint64_t n) noexcept {
     result<byte_view> out;
     out.status = skip(n);
-    if (out.status == TAVBIN_OK) out.value = byte_view(data_ + (tavbin_tell(get()) - n), static_cast<std::size_t>(n));
+    if (out.status == TAVBIN_OK)
+      out.value = byte_view(data_ + (tavbin_tell(get()) - n), static_cast<std::size_t>(n));
     return out;
   }
 
@@ -663,7 +670,8 @@ private:
   // makes a call known to fail in just that way while moving nothing (the
   // cursor is aligned already). TAVBIN_EOF: a skip past the end; otherwise
   // (TAVBIN_INVALID_ARG): a LEB128 read of at most 0 bytes. Returns s.
-  tavbin_status record(tavbin_status s) noexcept { // NOLINT(readability-make-member-function-const): it records
+  tavbin_status
+  record(tavbin_status s) noexcept { // NOLINT(readability-make-member-function-const): it records
     std::uint64_t unused = 0;
     return s == TAVBIN_EOF ? tavbin_skip(get(), UINT64_MAX) : tavbin_leb128(get(), &unused, 0);
   }
@@ -683,8 +691,10 @@ private:
     return s;
   }
   tavbin_status aligned_if_ok(tavbin_status s) noexcept {
-    if (s == TAVBIN_OK) bit_ = 0;
-    else skipped_ = false;
+    if (s == TAVBIN_OK)
+      bit_ = 0;
+    else
+      skipped_ = false;
     return s;
   }
   // A refusal before anything moved.
@@ -705,8 +715,10 @@ private:
     result<T> out;
     T v{};
     out.status = fn(get(), &v);
-    if (out.status == TAVBIN_OK) out.value = v;
-    else skipped_ = false;
+    if (out.status == TAVBIN_OK)
+      out.value = v;
+    else
+      skipped_ = false;
     return out;
   }
   template <class T>
@@ -714,8 +726,10 @@ private:
     result<T> out;
     T v{};
     out.status = fn(get(), offset, &v);
-    if (out.status == TAVBIN_OK) out.value = v;
-    else skipped_ = false;
+    if (out.status == TAVBIN_OK)
+      out.value = v;
+    else
+      skipped_ = false;
     return out;
   }
 
@@ -723,8 +737,8 @@ private:
   const std::uint8_t *data_ = nullptr; // the input: the C reader does not hand its bytes out
   std::uint64_t origin_ = 0;           // for origin()
   endian order_ = endian::big;         // for sub(), u24(), array(): the C reader does not tell its byte order
-  std::uint8_t bit_ = 0;               // bits taken from the byte at tell(), 0 to 7, as this object's calls left it
-  bool skipped_ = false;               // after a failed read: it skipped the rest of a partly read byte
+  std::uint8_t bit_ = 0; // bits taken from the byte at tell(), 0 to 7, as this object's calls left it
+  bool skipped_ = false; // after a failed read: it skipped the rest of a partly read byte
 };
 
 // ---------------------------------------------------------------------------
@@ -870,18 +884,42 @@ public:
     (void)take([=](reader &r) { return result<bool>{true, r.seek(offset)}; });
   }
 
-  std::uint8_t u8() noexcept { return take([](reader &r) { return r.u8(); }); }
-  std::int8_t i8() noexcept { return take([](reader &r) { return r.i8(); }); }
-  std::uint16_t u16() noexcept { return take([](reader &r) { return r.u16(); }); }
-  std::int16_t i16() noexcept { return take([](reader &r) { return r.i16(); }); }
-  std::uint32_t u24() noexcept { return take([](reader &r) { return r.u24(); }); }
-  std::int32_t i24() noexcept { return take([](reader &r) { return r.i24(); }); }
-  std::uint32_t u32() noexcept { return take([](reader &r) { return r.u32(); }); }
-  std::int32_t i32() noexcept { return take([](reader &r) { return r.i32(); }); }
-  std::uint64_t u64() noexcept { return take([](reader &r) { return r.u64(); }); }
-  std::int64_t i64() noexcept { return take([](reader &r) { return r.i64(); }); }
-  float f32() noexcept { return take([](reader &r) { return r.f32(); }); }
-  double f64() noexcept { return take([](reader &r) { return r.f64(); }); }
+  std::uint8_t u8() noexcept {
+    return take([](reader &r) { return r.u8(); });
+  }
+  std::int8_t i8() noexcept {
+    return take([](reader &r) { return r.i8(); });
+  }
+  std::uint16_t u16() noexcept {
+    return take([](reader &r) { return r.u16(); });
+  }
+  std::int16_t i16() noexcept {
+    return take([](reader &r) { return r.i16(); });
+  }
+  std::uint32_t u24() noexcept {
+    return take([](reader &r) { return r.u24(); });
+  }
+  std::int32_t i24() noexcept {
+    return take([](reader &r) { return r.i24(); });
+  }
+  std::uint32_t u32() noexcept {
+    return take([](reader &r) { return r.u32(); });
+  }
+  std::int32_t i32() noexcept {
+    return take([](reader &r) { return r.i32(); });
+  }
+  std::uint64_t u64() noexcept {
+    return take([](reader &r) { return r.u64(); });
+  }
+  std::int64_t i64() noexcept {
+    return take([](reader &r) { return r.i64(); });
+  }
+  float f32() noexcept {
+    return take([](reader &r) { return r.f32(); });
+  }
+  double f64() noexcept {
+    return take([](reader &r) { return r.f64(); });
+  }
   // A bit read that fails takes the bits up to the end, so this one asks tell() first.
   std::uint64_t bits(std::uint32_t count) noexcept {
     return take<true>([=](reader &r) { return r.bits(count); });
@@ -897,15 +935,31 @@ public:
     (void)take([=](reader &r) { return result<bool>{true, r.array(out, n)}; });
   }
 
-  std::uint8_t peek_u8() noexcept { return take([](reader &r) { return r.peek_u8(); }); }
-  std::uint16_t peek_u16() noexcept { return take([](reader &r) { return r.peek_u16(); }); }
-  std::uint32_t peek_u32() noexcept { return take([](reader &r) { return r.peek_u32(); }); }
-  std::uint64_t peek_u64() noexcept { return take([](reader &r) { return r.peek_u64(); }); }
+  std::uint8_t peek_u8() noexcept {
+    return take([](reader &r) { return r.peek_u8(); });
+  }
+  std::uint16_t peek_u16() noexcept {
+    return take([](reader &r) { return r.peek_u16(); });
+  }
+  std::uint32_t peek_u32() noexcept {
+    return take([](reader &r) { return r.peek_u32(); });
+  }
+  std::uint64_t peek_u64() noexcept {
+    return take([](reader &r) { return r.peek_u64(); });
+  }
 
-  std::uint8_t u8_at(std::uint64_t offset) noexcept { return take([=](reader &r) { return r.u8_at(offset); }); }
-  std::uint16_t u16_at(std::uint64_t offset) noexcept { return take([=](reader &r) { return r.u16_at(offset); }); }
-  std::uint32_t u32_at(std::uint64_t offset) noexcept { return take([=](reader &r) { return r.u32_at(offset); }); }
-  std::uint64_t u64_at(std::uint64_t offset) noexcept { return take([=](reader &r) { return r.u64_at(offset); }); }
+  std::uint8_t u8_at(std::uint64_t offset) noexcept {
+    return take([=](reader &r) { return r.u8_at(offset); });
+  }
+  std::uint16_t u16_at(std::uint64_t offset) noexcept {
+    return take([=](reader &r) { return r.u16_at(offset); });
+  }
+  std::uint32_t u32_at(std::uint64_t offset) noexcept {
+    return take([=](reader &r) { return r.u32_at(offset); });
+  }
+  std::uint64_t u64_at(std::uint64_t offset) noexcept {
+    return take([=](reader &r) { return r.u64_at(offset); });
+  }
 
   void skip(std::uint64_t n) noexcept {
     (void)take([=](reader &r) { return result<bool>{true, r.skip(n)}; });
@@ -919,7 +973,9 @@ public:
     });
   }
   // The next n bytes of the input, without copying (reader::view).
-  byte_view view(std::uint64_t n) noexcept { return take([=](reader &r) { return r.view(n); }); }
+  byte_view view(std::uint64_t n) noexcept {
+    return take([=](reader &r) { return r.view(n); });
+  }
   // A NUL-terminated string, viewed in the input (reader::cstring).
   std::string_view cstring(std::uint64_t max_len) noexcept {
     return take([=](reader &r) { return r.cstring(max_len); });
@@ -933,7 +989,9 @@ public:
   }
   // A reader over the next n bytes (reader::sub). A failure of memory, which the
   // reader cannot record, is kept here as TAVBIN_OOM.
-  reader sub(std::uint64_t n) noexcept { return take([=](reader &r) { return r.split(n); }); }
+  reader sub(std::uint64_t n) noexcept {
+    return take([=](reader &r) { return r.split(n); });
+  }
 
 private:
   // A read that fails leaves the reader where it stood, or one byte on if it
@@ -1024,7 +1082,9 @@ public:
   tavbin_status f64(double v) noexcept { return note(tavbinw_f64(get(), v)); }
   tavbin_status leb128(std::uint64_t v) noexcept { return note(tavbinw_leb128(get(), v)); }
   tavbin_status append(byte_view b) noexcept { return note(tavbinw_bytes(get(), b.data(), b.size())); }
-  tavbin_status string_u32(std::string_view s) noexcept { return note(tavbinw_string_u32(get(), s.data(), s.size())); }
+  tavbin_status string_u32(std::string_view s) noexcept {
+    return note(tavbinw_string_u32(get(), s.data(), s.size()));
+  }
 
   // Append a 24-bit value in the writer's byte order, as one 3-byte append.
   // Returns TAVBIN_OK (recorded).
@@ -1059,9 +1119,8 @@ public:
     if (get() == nullptr || (in == nullptr && n != 0)) return note(TAVBIN_INVALID_ARG);
     // Too many bytes to count: an append of UINT64_MAX bytes is refused as
     // TAVBIN_OOM, recorded, before anything is read or written.
-    const std::uint64_t len = static_cast<std::uint64_t>(n) > UINT64_MAX / sizeof(T)
-                                  ? UINT64_MAX
-                                  : std::uint64_t{n} * sizeof(T);
+    const std::uint64_t len =
+        static_cast<std::uint64_t>(n) > UINT64_MAX / sizeof(T) ? UINT64_MAX : std::uint64_t{n} * sizeof(T);
     const std::uint64_t at = tavbinw_len(get());
     const tavbin_status s = tavbinw_bytes(get(), in, len);
     if constexpr (sizeof(T) > 1) {
@@ -1109,9 +1168,15 @@ public:
   //         is written.
   //         Not recorded in the handle (last_error() is unchanged); a failure
   //         counts for first_error().
-  tavbin_status patch_u16(std::uint64_t offset, std::uint16_t v) noexcept { return patch(offset, v, tavbin_store_u16); }
-  tavbin_status patch_u32(std::uint64_t offset, std::uint32_t v) noexcept { return patch(offset, v, tavbin_store_u32); }
-  tavbin_status patch_u64(std::uint64_t offset, std::uint64_t v) noexcept { return patch(offset, v, tavbin_store_u64); }
+  tavbin_status patch_u16(std::uint64_t offset, std::uint16_t v) noexcept {
+    return patch(offset, v, tavbin_store_u16);
+  }
+  tavbin_status patch_u32(std::uint64_t offset, std::uint32_t v) noexcept {
+    return patch(offset, v, tavbin_store_u32);
+  }
+  tavbin_status patch_u64(std::uint64_t offset, std::uint64_t v) noexcept {
+    return patch(offset, v, tavbin_store_u64);
+  }
 
 private:
   using handle = detail::owner<tavbin_writer, tavbinw_close>;
@@ -1121,7 +1186,8 @@ private:
     return s;
   }
   template <class T>
-  tavbin_status patch(std::uint64_t offset, T v, tavbin_status (*store)(void *, std::uint64_t, tavbin_endian, T)) noexcept {
+  tavbin_status patch(std::uint64_t offset, T v,
+                      tavbin_status (*store)(void *, std::uint64_t, tavbin_endian, T)) noexcept {
     if (get() == nullptr) return note(TAVBIN_INVALID_ARG);
     const std::uint64_t len = tavbinw_len(get());
     if (offset > len || len - offset < sizeof(T)) return note(TAVBIN_RANGE);

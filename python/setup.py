@@ -27,9 +27,9 @@ WINDOWS_BUNDLE = BUNDLE.lower().endswith(".dll")
 
 
 # The package's own table of the module's names (it imports nothing).
-library_name = runpy.run_path(os.path.join(os.path.dirname(os.path.abspath(__file__)), "tavbin", "_names.py"))[
-    "library_name"
-]
+library_name = runpy.run_path(
+    os.path.join(os.path.dirname(os.path.abspath(__file__)), "tavbin", "_names.py")
+)["library_name"]
 
 
 def bundled_name(path):

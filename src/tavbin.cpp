@@ -96,7 +96,8 @@ template <typename T> inline void store(uint8_t *p, T v, tavbin_endian e) {
   std::memcpy(p, &v, sizeof v);
 }
 
-template <typename T> inline tavbin_status load_checked(const void *src, uint64_t avail, tavbin_endian e, T *out) {
+template <typename T>
+inline tavbin_status load_checked(const void *src, uint64_t avail, tavbin_endian e, T *out) {
   if (src == nullptr || out == nullptr) return TAVBIN_INVALID_ARG;
   if (avail < sizeof(T)) return TAVBIN_EOF;
   if (!valid_endian(e)) return TAVBIN_INVALID_ARG;
@@ -350,7 +351,8 @@ TAVBIN_NOINLINE tavbin_status bits_near_end(tavbin_reader *r, uint32_t count, ui
   }
   const uint8_t *p = r->data + r->pos;
   uint64_t window = 0;
-  for (uint64_t i = 0; i < left; ++i) window |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+  for (uint64_t i = 0; i < left; ++i)
+    window |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
   return bits_take(r, count, out, window);
 }
 
@@ -419,8 +421,8 @@ inline tavbin_status string_at(tavbin_reader *r, uint64_t p, char *dst, uint64_t
 // A string after a partly read byte, out of line: the common path then tests
 // bit_pos with a branch the compiler cannot turn back into arithmetic, and starts
 // from the position it loaded.
-TAVBIN_NOINLINE tavbin_status string_after_bits(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
-                                                uint64_t *out_len) {
+TAVBIN_NOINLINE tavbin_status string_after_bits(tavbin_reader *r, char *dst, uint64_t dst_cap,
+                                                uint64_t max_len, uint64_t *out_len) {
   return string_at(r, r->pos + 1, dst, dst_cap, max_len, out_len, false);
 }
 
@@ -525,10 +527,18 @@ tavbin_status tavbin_peek_u16(tavbin_reader *r, uint16_t *out) { return peek_fix
 tavbin_status tavbin_peek_u32(tavbin_reader *r, uint32_t *out) { return peek_fixed(r, out); }
 tavbin_status tavbin_peek_u64(tavbin_reader *r, uint64_t *out) { return peek_fixed(r, out); }
 
-tavbin_status tavbin_u8_at(tavbin_reader *r, uint64_t offset, uint8_t *out) { return read_at(r, offset, out); }
-tavbin_status tavbin_u16_at(tavbin_reader *r, uint64_t offset, uint16_t *out) { return read_at(r, offset, out); }
-tavbin_status tavbin_u32_at(tavbin_reader *r, uint64_t offset, uint32_t *out) { return read_at(r, offset, out); }
-tavbin_status tavbin_u64_at(tavbin_reader *r, uint64_t offset, uint64_t *out) { return read_at(r, offset, out); }
+tavbin_status tavbin_u8_at(tavbin_reader *r, uint64_t offset, uint8_t *out) {
+  return read_at(r, offset, out);
+}
+tavbin_status tavbin_u16_at(tavbin_reader *r, uint64_t offset, uint16_t *out) {
+  return read_at(r, offset, out);
+}
+tavbin_status tavbin_u32_at(tavbin_reader *r, uint64_t offset, uint32_t *out) {
+  return read_at(r, offset, out);
+}
+tavbin_status tavbin_u64_at(tavbin_reader *r, uint64_t offset, uint64_t *out) {
+  return read_at(r, offset, out);
+}
 
 tavbin_status tavbin_string_u32(tavbin_reader *r, char *dst, uint64_t dst_cap, uint64_t max_len,
                                 uint64_t *out_len) {
@@ -594,9 +604,9 @@ tavbin_status tavbin_leb128(tavbin_reader *r, uint64_t *out, uint64_t max_bytes)
 // ---------------------------------------------------------------------------
 
 struct tavbin_writer {
-  uint8_t *data;  // never NULL while the writer lives
-  uint64_t len;   // len <= cap
-  uint64_t cap;   // initial capacity times a power of two
+  uint8_t *data; // never NULL while the writer lives
+  uint64_t len;  // len <= cap
+  uint64_t cap;  // initial capacity times a power of two
   uint32_t endian;
   tavbin_status last_error;
 };
@@ -793,13 +803,23 @@ tavbin_status tavbinw_bytes(tavbin_writer *w, const void *src, uint64_t n) {
 
 tavbin_status tavbinw_u8(tavbin_writer *w, uint8_t value) { return write_fixed(w, value); }
 tavbin_status tavbinw_u16(tavbin_writer *w, uint16_t value) { return write_fixed(w, value); }
-tavbin_status tavbinw_i16(tavbin_writer *w, int16_t value) { return write_fixed(w, static_cast<uint16_t>(value)); }
+tavbin_status tavbinw_i16(tavbin_writer *w, int16_t value) {
+  return write_fixed(w, static_cast<uint16_t>(value));
+}
 tavbin_status tavbinw_u32(tavbin_writer *w, uint32_t value) { return write_fixed(w, value); }
-tavbin_status tavbinw_i32(tavbin_writer *w, int32_t value) { return write_fixed(w, static_cast<uint32_t>(value)); }
-tavbin_status tavbinw_f32(tavbin_writer *w, float value) { return write_fixed(w, std::bit_cast<uint32_t>(value)); }
+tavbin_status tavbinw_i32(tavbin_writer *w, int32_t value) {
+  return write_fixed(w, static_cast<uint32_t>(value));
+}
+tavbin_status tavbinw_f32(tavbin_writer *w, float value) {
+  return write_fixed(w, std::bit_cast<uint32_t>(value));
+}
 tavbin_status tavbinw_u64(tavbin_writer *w, uint64_t value) { return write_fixed(w, value); }
-tavbin_status tavbinw_i64(tavbin_writer *w, int64_t value) { return write_fixed(w, static_cast<uint64_t>(value)); }
-tavbin_status tavbinw_f64(tavbin_writer *w, double value) { return write_fixed(w, std::bit_cast<uint64_t>(value)); }
+tavbin_status tavbinw_i64(tavbin_writer *w, int64_t value) {
+  return write_fixed(w, static_cast<uint64_t>(value));
+}
+tavbin_status tavbinw_f64(tavbin_writer *w, double value) {
+  return write_fixed(w, std::bit_cast<uint64_t>(value));
+}
 
 tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
   if (w == nullptr) return TAVBIN_INVALID_ARG;
@@ -816,8 +836,9 @@ tavbin_status tavbinw_leb128(tavbin_writer *w, uint64_t value) {
   if (TAVBIN_LIKELY(room >= 10)) {
     // value >= 0x80 here: a room of ten is not 0, so the test above failed on it.
     const uint64_t more = leb128_more(value);
-    static constexpr uint64_t kStops[10] = {0, 0x80, 0x8080, 0x808080, 0x80808080, 0x8080808080,
-                                            0x808080808080, 0x80808080808080, kHighBits, kHighBits};
+    static constexpr uint64_t kStops[10] = {0,          0x80,         0x8080,         0x808080,
+                                            0x80808080, 0x8080808080, 0x808080808080, 0x80808080808080,
+                                            kHighBits,  kHighBits};
     uint8_t *dst = w->data + len;
     store<uint64_t>(dst, leb128_spread(value) | kStops[more], TAVBIN_LITTLE_ENDIAN);
     // Bytes 8 and 9: bits 56 to 62 with bit 63 as the continuation bit, then bit 63.

@@ -28,10 +28,10 @@ namespace heap {
 
 // Plain globals: the allocator must not allocate, and the tests are single-threaded.
 bool watching = false;
-long calls = 0;      // allocation calls seen while watching
-long fail_from = 0;  // the first call to fail (1-based); 0 fails none
+long calls = 0;     // allocation calls seen while watching
+long fail_from = 0; // the first call to fail (1-based); 0 fails none
 bool persistent = false;
-long live = 0;       // blocks allocated minus blocks freed while watching
+long live = 0; // blocks allocated minus blocks freed while watching
 uint64_t mallocs[16];
 int n_mallocs = 0;
 uint64_t reallocs[16];
@@ -136,7 +136,8 @@ TEST(Growth, CapacitiesAreTheInitialOneDoubled) {
     ASSERT_EQ(heap::n_mallocs, 1);
     EXPECT_EQ(heap::mallocs[0], 64u);
     heap::watch();
-    for (int i = 0; i < 64; ++i) tavbinw_u8(w, static_cast<uint8_t>(i));
+    for (int i = 0; i < 64; ++i)
+      tavbinw_u8(w, static_cast<uint8_t>(i));
     EXPECT_EQ(heap::n_reallocs, 0); // 64 bytes fit the first buffer
     tavbinw_u8(w, 64);
     heap::stop();
@@ -149,13 +150,9 @@ TEST(Growth, CapacitiesAreTheInitialOneDoubled) {
     uint64_t first, then; // bytes appended in two steps
     std::vector<uint64_t> reallocs;
   } cases[] = {
-      {3, 3, 1, {6}},     // one byte over: doubled once
-      {3, 0, 20, {24}},   // a large append jumps in one reallocation
-      {3, 2, 20, {24}},
-      {1, 1, 1000, {1024}},
-      {1000, 999, 2, {2000}},
-      {3, 6, 1, {6, 12}},
-      {5, 4, 1, {}},
+      {3, 3, 1, {6}},   // one byte over: doubled once
+      {3, 0, 20, {24}}, // a large append jumps in one reallocation
+      {3, 2, 20, {24}}, {1, 1, 1000, {1024}}, {1000, 999, 2, {2000}}, {3, 6, 1, {6, 12}}, {5, 4, 1, {}},
   };
   for (const auto &c : cases) {
     tavbin_writer *w = tavbinw_open(c.initial, TAVBIN_BIG_ENDIAN);
@@ -165,7 +162,8 @@ TEST(Growth, CapacitiesAreTheInitialOneDoubled) {
     tavbinw_bytes(w, fill.data(), c.first);
     tavbinw_bytes(w, fill.data(), c.then);
     heap::stop();
-    EXPECT_EQ(std::vector<uint64_t>(heap::reallocs, heap::reallocs + heap::n_reallocs), c.reallocs) << c.initial;
+    EXPECT_EQ(std::vector<uint64_t>(heap::reallocs, heap::reallocs + heap::n_reallocs), c.reallocs)
+        << c.initial;
     EXPECT_EQ(tavbinw_len(w), c.first + c.then);
     tavbinw_close(w);
   }
@@ -356,7 +354,8 @@ TEST(AppendFailure, AnAppendThatExactlyFillsAllocatesNothing) {
     tavbinw_close(w);
     return s;
   };
-  for (const auto &op : ops) EXPECT_EQ(fill_exactly(op.len, op.op), TAVBIN_OK) << op.what;
+  for (const auto &op : ops)
+    EXPECT_EQ(fill_exactly(op.len, op.op), TAVBIN_OK) << op.what;
   for (unsigned n = 1; n <= 10; ++n) {
     const uint64_t value = uint64_t{1} << (7 * (n - 1)); // the smallest number of n bytes
     EXPECT_EQ(fill_exactly(n, [=](tavbin_writer *w) { return tavbinw_leb128(w, value); }), TAVBIN_OK) << n;
@@ -392,7 +391,8 @@ TEST(SourcePlacement, NextToTheBuffer) {
   };
   for (const bool as_string : {false, true}) {
     for (const auto &c : cases) {
-      for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(0x80 + i);
+      for (size_t i = 0; i < sizeof block; ++i)
+        block[i] = static_cast<uint8_t>(0x80 + i);
       heap::place(buffer, 16);
       tavbin_writer *w = tavbinw_open(16, TAVBIN_BIG_ENDIAN);
       heap::place(nullptr, 0);
@@ -415,7 +415,8 @@ TEST(SourcePlacement, NextToTheBuffer) {
 TEST(Close, FreesEverything) {
   heap::watch();
   tavbin_writer *w = tavbinw_open(1, TAVBIN_BIG_ENDIAN);
-  for (int i = 0; i < 100; ++i) tavbinw_u32(w, 0);
+  for (int i = 0; i < 100; ++i)
+    tavbinw_u32(w, 0);
   tavbinw_close(w);
   const uint8_t b[1] = {0};
   tavbin_close(tavbin_open(b, 1, TAVBIN_BIG_ENDIAN));

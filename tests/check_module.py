@@ -20,8 +20,13 @@ import sys
 # Undefined symbols the library itself may use.
 LIBRARY_IMPORTS = {"calloc", "malloc", "realloc", "free", "memcpy"}
 # What the compiler and the C runtime's start-up objects add to any shared object.
-TOOLCHAIN_IMPORTS = {"__cxa_finalize", "__gmon_start__", "_ITM_registerTMCloneTable",
-                     "_ITM_deregisterTMCloneTable", "__stack_chk_fail"}
+TOOLCHAIN_IMPORTS = {
+    "__cxa_finalize",
+    "__gmon_start__",
+    "_ITM_registerTMCloneTable",
+    "_ITM_deregisterTMCloneTable",
+    "__stack_chk_fail",
+}
 ALLOWED_NEEDED = re.compile(r"^(libc\.so\.\d+|ld-linux.*)$")
 
 
@@ -91,7 +96,11 @@ def check_pe(module, expected, objdump):
     if len(names) != len(exported):
         errors.append("a name is exported twice")
     for name in sorted(names - expected):
-        hint = " (decorated)" if re.search(r"^_|@\d+$", name) and name.lstrip("_").split("@")[0] in expected else ""
+        hint = (
+            " (decorated)"
+            if re.search(r"^_|@\d+$", name) and name.lstrip("_").split("@")[0] in expected
+            else ""
+        )
         errors.append(f"exported but not in the interface{hint}: {name}")
     for name in sorted(expected - names):
         errors.append(f"missing from the export table: {name}")

@@ -11,11 +11,18 @@ TEST(StatusText, EveryCodeAndOutsiders) {
   const struct {
     tavbin_status status;
     const char *text;
-  } cases[] = {{TAVBIN_OK, "ok"},          {TAVBIN_EOF, "eof"},       {TAVBIN_RANGE, "range"},
-               {TAVBIN_INVALID_ARG, "invalid_arg"}, {TAVBIN_TOO_LARGE, "too_large"}, {TAVBIN_OOM, "oom"},
-               {6, "unknown"},          {-1, "unknown"},           {INT32_MIN, "unknown"},
+  } cases[] = {{TAVBIN_OK, "ok"},
+               {TAVBIN_EOF, "eof"},
+               {TAVBIN_RANGE, "range"},
+               {TAVBIN_INVALID_ARG, "invalid_arg"},
+               {TAVBIN_TOO_LARGE, "too_large"},
+               {TAVBIN_OOM, "oom"},
+               {6, "unknown"},
+               {-1, "unknown"},
+               {INT32_MIN, "unknown"},
                {INT32_MAX, "unknown"}};
-  for (const auto &c : cases) EXPECT_STREQ(tavbin_strerror(c.status), c.text) << c.status;
+  for (const auto &c : cases)
+    EXPECT_STREQ(tavbin_strerror(c.status), c.text) << c.status;
 }
 
 TEST(StatusText, PinnedValues) {
@@ -64,12 +71,14 @@ TEST(Load, ValuesInBothOrders) {
 
 TEST(Load, AnyAlignmentReadsOnlyTheWidth) {
   Bytes b(17);
-  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(0xA0 + i);
+  for (size_t i = 0; i < b.size(); ++i)
+    b[i] = static_cast<uint8_t>(0xA0 + i);
   HeapBytes in(b);
   for (const Load &l : loads) {
     for (unsigned off = 0; off + l.width <= b.size(); ++off) {
       uint64_t expect = 0;
-      for (unsigned i = 0; i < l.width; ++i) expect = expect << 8 | b[off + i];
+      for (unsigned i = 0; i < l.width; ++i)
+        expect = expect << 8 | b[off + i];
       uint64_t v = 0;
       // avail far beyond the width: only the width is read.
       ASSERT_EQ(l.fn(in.data() + off, UINT64_MAX, TAVBIN_BIG_ENDIAN, &v), TAVBIN_OK);
@@ -87,11 +96,11 @@ TEST(Load, CheckOrder) {
     tavbin_endian e;
     tavbin_status want;
   } cases[] = {
-      {b, true, 1, TAVBIN_BIG_ENDIAN, TAVBIN_OK},      // control
-      {nullptr, true, 0, 7, TAVBIN_INVALID_ARG},       // NULL wins over short and bad order
-      {b, false, 0, 7, TAVBIN_INVALID_ARG},            // NULL out likewise
-      {b, true, 0, 7, TAVBIN_EOF},                     // short wins over bad order
-      {b, true, 1, 2, TAVBIN_INVALID_ARG},             // bad order
+      {b, true, 1, TAVBIN_BIG_ENDIAN, TAVBIN_OK}, // control
+      {nullptr, true, 0, 7, TAVBIN_INVALID_ARG},  // NULL wins over short and bad order
+      {b, false, 0, 7, TAVBIN_INVALID_ARG},       // NULL out likewise
+      {b, true, 0, 7, TAVBIN_EOF},                // short wins over bad order
+      {b, true, 1, 2, TAVBIN_INVALID_ARG},        // bad order
       {b, true, 1, UINT32_MAX, TAVBIN_INVALID_ARG},
   };
   for (const Load &l : loads) {

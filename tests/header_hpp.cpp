@@ -20,6 +20,6 @@ int main() {
   tavbin::lsb_bits bits(r);
   const auto field = bits.read(3);
   bits.done();
-  return r.u8().value_or(0) + (ec ? 0 : 1) + (n == 0 ? 0 : 1) + w.first_error() + c.status() + (field ? 1 : 0) +
-         r.i24().value + static_cast<int>(r.origin());
+  return r.u8().value_or(0) + (ec ? 0 : 1) + (n == 0 ? 0 : 1) + w.first_error() + c.status() +
+         (field ? 1 : 0) + r.i24().value + static_cast<int>(r.origin());
 }

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -20,7 +20,6 @@ using tavbin_test::HeapBytes;
 
 namespace {
 
-
 static_assert(!std::is_copy_constructible_v<tavbin::reader> && !std::is_copy_assignable_v<tavbin::reader>);
 static_assert(!std::is_copy_constructible_v<tavbin::writer> && !std::is_copy_assignable_v<tavbin::writer>);
 static_assert(std::is_nothrow_move_constructible_v<tavbin::reader> &&
@@ -30,7 +29,9 @@ static_assert(std::is_nothrow_move_constructible_v<tavbin::writer> &&
 static_assert(!std::is_convertible_v<tavbin::reader, bool> && std::is_constructible_v<bool, tavbin::reader>);
 static_assert(!std::is_convertible_v<tavbin::result<int>, bool>);
 
-std::vector<uint8_t> written(const tavbin::writer &w) { return std::vector<uint8_t>(w.bytes().begin(), w.bytes().end()); }
+std::vector<uint8_t> written(const tavbin::writer &w) {
+  return std::vector<uint8_t>(w.bytes().begin(), w.bytes().end());
+}
 
 // Every call on an empty handle gets the C library's answer for NULL.
 void expect_empty(tavbin::reader &r) {
@@ -152,7 +153,8 @@ TEST(HppReader, ResultsCarryTheStatusAndOnlyAValueOnSuccess) {
       {r.u64_at(2), TAVBIN_RANGE},
       {r.bits(8), TAVBIN_OK},
   };
-  for (const auto &c : cases) EXPECT_EQ(c.got.status, c.want);
+  for (const auto &c : cases)
+    EXPECT_EQ(c.got.status, c.want);
   EXPECT_EQ(r.last_error(), TAVBIN_OK);
   EXPECT_EQ(r.u8().status, TAVBIN_EOF);
   EXPECT_EQ(r.last_error_code(), tavbin::errc::eof);
@@ -219,7 +221,8 @@ TEST(HppByteView, TakesAnyByteRange) {
     EXPECT_EQ(static_cast<const void *>(c.view.data()), c.data);
     EXPECT_EQ(c.view.size(), c.size);
   }
-  static_assert(!std::is_constructible_v<tavbin::byte_view, std::vector<uint32_t>>, "wider elements are refused");
+  static_assert(!std::is_constructible_v<tavbin::byte_view, std::vector<uint32_t>>,
+                "wider elements are refused");
 #if defined(__cpp_lib_span)
   const std::span<const uint8_t> sp = tavbin::byte_view(v);
   EXPECT_EQ(sp.data(), v.data());
@@ -242,7 +245,7 @@ TEST(HppWriter, OwnershipAndMoves) {
   auto other = tavbin::writer::open();
   other = std::move(moved);
   EXPECT_EQ(other.get(), handle);
-  expect_empty(moved); // NOLINT(bugprone-use-after-move)
+  expect_empty(moved);                              // NOLINT(bugprone-use-after-move)
   EXPECT_EQ(other.patch_u16(0, 0x0A0B), TAVBIN_OK); // little-endian still
   EXPECT_EQ(written(other), (std::vector<uint8_t>{0x0B, 0x0A}));
   auto &alias = other;
@@ -263,7 +266,8 @@ TEST(HppWriter, WhatItWritesReadsBack) {
   ASSERT_TRUE(w);
   const std::vector<uint8_t> raw = {0xDE, 0xAD};
   const tavbin_status st[] = {w.i8(-2), w.append(raw), w.string_u32("tav"), w.leb128(300), w.f64(-0.5)};
-  for (tavbin_status s : st) EXPECT_EQ(s, TAVBIN_OK);
+  for (tavbin_status s : st)
+    EXPECT_EQ(s, TAVBIN_OK);
   EXPECT_EQ(w.size(), w.bytes().size());
   EXPECT_EQ(w.str().size(), w.size());
   EXPECT_EQ(static_cast<const void *>(w.str().data()), w.bytes().data());
@@ -316,11 +320,12 @@ TEST(HppErrorCode, PortableConditions) {
       {tavbin::errc::eof, std::errc{}},
       {tavbin::errc::range, std::errc{}},
   };
-  const std::errc all[] = {std::errc::invalid_argument, std::errc::value_too_large, std::errc::not_enough_memory,
-                           std::errc::result_out_of_range, std::errc::io_error};
+  const std::errc all[] = {std::errc::invalid_argument, std::errc::value_too_large,
+                           std::errc::not_enough_memory, std::errc::result_out_of_range, std::errc::io_error};
   for (const auto &c : cases) {
     const std::error_code ec = c.e;
-    for (std::errc other : all) EXPECT_EQ(ec == other, other == c.cond) << ec.message();
+    for (std::errc other : all)
+      EXPECT_EQ(ec == other, other == c.cond) << ec.message();
     // A status is never confused with the same number in another category.
     EXPECT_NE(ec, std::error_code(static_cast<int>(c.e), std::generic_category()));
   }
@@ -372,19 +377,26 @@ TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
       {"control", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16(); }, TAVBIN_OK, 3, 3},
       {"eof", [](tavbin::cursor &c) { c.u16(); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF, 2, 2},
       // A partly read byte counts as not read, and the failing read skips it.
-      {"eof after bits", [](tavbin::cursor &c) { c.bits(4); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF, 0, 1},
-      {"range", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16_at(3); }, TAVBIN_RANGE, 1, 1},
+      {"eof after bits", [](tavbin::cursor &c) { c.bits(4); }, [](tavbin::cursor &c) { c.u32(); }, TAVBIN_EOF,
+       0, 1},
+      {"range", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.u16_at(3); }, TAVBIN_RANGE, 1,
+       1},
       {"bad bit count", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.bits(65); },
        TAVBIN_INVALID_ARG, 1, 1},
-      {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); }, TAVBIN_TOO_LARGE, 1, 1},
+      {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); },
+       TAVBIN_TOO_LARGE, 1, 1},
       {"sub", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { (void)c.sub(4); }, TAVBIN_EOF, 1, 1},
-      {"peek", [](tavbin::cursor &c) { c.skip(3); }, [](tavbin::cursor &c) { c.peek_u16(); }, TAVBIN_EOF, 3, 3},
-      {"seek", [](tavbin::cursor &c) { c.seek(4); }, [](tavbin::cursor &c) { c.seek(5); }, TAVBIN_RANGE, 4, 4},
-      {"array", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) {
+      {"peek", [](tavbin::cursor &c) { c.skip(3); }, [](tavbin::cursor &c) { c.peek_u16(); }, TAVBIN_EOF, 3,
+       3},
+      {"seek", [](tavbin::cursor &c) { c.seek(4); }, [](tavbin::cursor &c) { c.seek(5); }, TAVBIN_RANGE, 4,
+       4},
+      {"array", [](tavbin::cursor &c) { c.u8(); },
+       [](tavbin::cursor &c) {
          uint16_t v[2] = {7, 7};
          c.array(v, 2);
          EXPECT_EQ(v[0], 7); // all or nothing
-       }, TAVBIN_EOF, 1, 1},
+       },
+       TAVBIN_EOF, 1, 1},
   };
   for (const auto &k : cases) {
     const HeapBytes b({0x10, 0x20, 0x30, 0x00});
@@ -442,10 +454,20 @@ TEST(HppSleb128, ShortestFormsBothWays) {
     int64_t value;
     std::vector<uint8_t> bytes;
   } cases[] = {
-      {0, {0x00}},          {2, {0x02}},          {-2, {0x7E}},          {63, {0x3F}},
-      {-64, {0x40}},        {64, {0xC0, 0x00}},   {-65, {0xBF, 0x7F}},   {127, {0xFF, 0x00}},
-      {-127, {0x81, 0x7F}}, {128, {0x80, 0x01}},  {-128, {0x80, 0x7F}},  {129, {0x81, 0x01}},
-      {-129, {0xFF, 0x7E}}, {-1, {0x7F}},
+      {0, {0x00}},
+      {2, {0x02}},
+      {-2, {0x7E}},
+      {63, {0x3F}},
+      {-64, {0x40}},
+      {64, {0xC0, 0x00}},
+      {-65, {0xBF, 0x7F}},
+      {127, {0xFF, 0x00}},
+      {-127, {0x81, 0x7F}},
+      {128, {0x80, 0x01}},
+      {-128, {0x80, 0x7F}},
+      {129, {0x81, 0x01}},
+      {-129, {0xFF, 0x7E}},
+      {-1, {0x7F}},
       {INT64_MAX, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}},
       {INT64_MIN, {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x7F}},
   };
@@ -469,7 +491,8 @@ TEST(HppSleb128, RoundTripsAroundEveryPowerOfTwo) {
       const int64_t v = tavbin::zigzag_decode(tavbin::zigzag_encode(static_cast<int64_t>(u)));
       EXPECT_EQ(static_cast<uint64_t>(v), u);
       size_t shortest = 1; // the fewest 7-bit groups that hold v with its sign
-      while (shortest < 10 && (v < -(int64_t{1} << (7 * shortest - 1)) || v >= (int64_t{1} << (7 * shortest - 1))))
+      while (shortest < 10 &&
+             (v < -(int64_t{1} << (7 * shortest - 1)) || v >= (int64_t{1} << (7 * shortest - 1))))
         ++shortest;
       auto w = tavbin::writer::open(tavbin::endian::little);
       ASSERT_EQ(w.sleb128(v), TAVBIN_OK);
@@ -525,8 +548,9 @@ TEST(HppSleb128, RefusalsPutTheCursorBack) {
   }
 }
 
-static_assert(tavbin::zigzag_encode(0) == 0 && tavbin::zigzag_encode(-1) == 1 && tavbin::zigzag_encode(1) == 2 &&
-              tavbin::zigzag_encode(-2) == 3 && tavbin::zigzag_encode(INT64_MAX) == UINT64_MAX - 1 &&
+static_assert(tavbin::zigzag_encode(0) == 0 && tavbin::zigzag_encode(-1) == 1 &&
+              tavbin::zigzag_encode(1) == 2 && tavbin::zigzag_encode(-2) == 3 &&
+              tavbin::zigzag_encode(INT64_MAX) == UINT64_MAX - 1 &&
               tavbin::zigzag_encode(INT64_MIN) == UINT64_MAX);
 static_assert(tavbin::zigzag_decode(3) == -2 && tavbin::zigzag_decode(UINT64_MAX) == INT64_MIN &&
               tavbin::zigzag_decode(UINT64_MAX - 1) == INT64_MAX);
@@ -627,9 +651,17 @@ TEST(HppWriter, PatchesInItsByteOrderInsideTheWrittenBytes) {
     int width;
     tavbin_status status;
   } cases[] = {
-      {0, 2, TAVBIN_OK},          {10, 2, TAVBIN_OK},         {8, 4, TAVBIN_OK},           {4, 8, TAVBIN_OK},
-      {11, 2, TAVBIN_RANGE},      {12, 2, TAVBIN_RANGE},      {9, 4, TAVBIN_RANGE},        {5, 8, TAVBIN_RANGE},
-      {UINT64_MAX, 2, TAVBIN_RANGE}, {UINT64_MAX - 3, 4, TAVBIN_RANGE}, {UINT64_MAX - 6, 8, TAVBIN_RANGE},
+      {0, 2, TAVBIN_OK},
+      {10, 2, TAVBIN_OK},
+      {8, 4, TAVBIN_OK},
+      {4, 8, TAVBIN_OK},
+      {11, 2, TAVBIN_RANGE},
+      {12, 2, TAVBIN_RANGE},
+      {9, 4, TAVBIN_RANGE},
+      {5, 8, TAVBIN_RANGE},
+      {UINT64_MAX, 2, TAVBIN_RANGE},
+      {UINT64_MAX - 3, 4, TAVBIN_RANGE},
+      {UINT64_MAX - 6, 8, TAVBIN_RANGE},
   };
   for (const auto &c : cases) {
     const std::string before(w.str());

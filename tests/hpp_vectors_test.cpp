@@ -40,8 +40,10 @@ std::vector<Case> load(const char *path) {
     Line line{number, {}, {}};
     bool after = false;
     for (std::string w; words >> w;) {
-      if (w == "=>") after = true;
-      else (after ? line.want : line.call).push_back(w);
+      if (w == "=>")
+        after = true;
+      else
+        (after ? line.want : line.call).push_back(w);
     }
     if (line.call.empty()) continue;
     if (line.call[0] == "case") {
@@ -55,13 +57,15 @@ std::vector<Case> load(const char *path) {
 
 tavbin_test::Bytes from_hex(const std::string &hex) {
   tavbin_test::Bytes b;
-  for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2) b.push_back(std::stoi(hex.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
+    b.push_back(std::stoi(hex.substr(i, 2), nullptr, 16));
   return b;
 }
 std::string to_hex(const uint8_t *p, size_t n) {
   std::string s;
   char two[3];
-  for (size_t i = 0; i < n; ++i) s += (std::snprintf(two, sizeof two, "%02x", p[i]), two);
+  for (size_t i = 0; i < n; ++i)
+    s += (std::snprintf(two, sizeof two, "%02x", p[i]), two);
   return n == 0 ? "-" : s;
 }
 std::string status_text(tavbin_status s) { return tavbin_strerror(s); }
@@ -89,20 +93,30 @@ template <class F> Outcome array_of(const std::string &kind, size_t n, F f) {
     for (size_t k = 0; o.status == TAVBIN_OK && k < n; ++k) {
       std::ostringstream s;
       s.precision(17);
-      if constexpr (sizeof(*buf) == 1) s << static_cast<int>(buf[k]);
-      else s << buf[k];
+      if constexpr (sizeof(*buf) == 1)
+        s << static_cast<int>(buf[k]);
+      else
+        s << buf[k];
       o.values.push_back(s.str());
     }
   };
-#define KIND(name, type)                                                                                              \
-  if (kind == name) {                                                                                                 \
-    std::vector<type> v(std::min<size_t>(n, 64) + 1, 0); /* more than that fails before writing */                 \
-    o.floats = std::is_floating_point_v<type>;                                                                        \
-    run(v.data());                                                                                                    \
-    return o;                                                                                                         \
+#define KIND(name, type)                                                                                     \
+  if (kind == name) {                                                                                        \
+    std::vector<type> v(std::min<size_t>(n, 64) + 1, 0); /* more than that fails before writing */           \
+    o.floats = std::is_floating_point_v<type>;                                                               \
+    run(v.data());                                                                                           \
+    return o;                                                                                                \
   }
-  KIND("u8", uint8_t) KIND("i8", int8_t) KIND("u16", uint16_t) KIND("i16", int16_t) KIND("u32", uint32_t)
-  KIND("i32", int32_t) KIND("u64", uint64_t) KIND("i64", int64_t) KIND("f32", float) KIND("f64", double)
+  KIND("u8", uint8_t);
+  KIND("i8", int8_t);
+  KIND("u16", uint16_t);
+  KIND("i16", int16_t);
+  KIND("u32", uint32_t);
+  KIND("i32", int32_t);
+  KIND("u64", uint64_t);
+  KIND("i64", int64_t);
+  KIND("f32", float);
+  KIND("f64", double);
 #undef KIND
   ADD_FAILURE() << "unknown kind " << kind;
   return o;
@@ -112,7 +126,8 @@ template <class F> Outcome array_of(const std::string &kind, size_t n, F f) {
 tavbin_status append_array(tavbin::writer &w, const std::string &kind, const Tokens &values) {
   auto put = [&](auto zero, auto parse) {
     std::vector<decltype(zero)> v;
-    for (const auto &t : values) v.push_back(static_cast<decltype(zero)>(parse(t)));
+    for (const auto &t : values)
+      v.push_back(static_cast<decltype(zero)>(parse(t)));
     return w.array(v.data(), v.size());
   };
   auto d = [](const std::string &t) { return std::strtod(t.c_str(), nullptr); };
@@ -157,7 +172,10 @@ struct Session {
     if (op == "sleb128") return of(r.sleb128(arg(1)));
     if (op == "cstring") {
       const auto s = r.cstring(arg(1));
-      return Outcome{s.status, s ? Tokens{to_hex(reinterpret_cast<const uint8_t *>(s.value.data()), s.value.size())} : Tokens{}, false};
+      return Outcome{s.status,
+                     s ? Tokens{to_hex(reinterpret_cast<const uint8_t *>(s.value.data()), s.value.size())}
+                       : Tokens{},
+                     false};
     }
     if (op == "sub") {
       const uint64_t n = arg(1);
@@ -267,9 +285,11 @@ TEST(HppVectors, EveryCaseOfTheSharedFile) {
         const auto b = run.w.bytes();
         EXPECT_EQ(to_hex(b.data(), b.size()), t.at(1));
       } else if (t[0] == "zigzag_encode") {
-        expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_encode(i(t.at(1))))}, false}, line.want, std::nullopt);
+        expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_encode(i(t.at(1))))}, false}, line.want,
+               std::nullopt);
       } else if (t[0] == "zigzag_decode") {
-        expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_decode(u(t.at(1))))}, false}, line.want, std::nullopt);
+        expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_decode(u(t.at(1))))}, false}, line.want,
+               std::nullopt);
       } else if (auto ws = run.writer_call(t)) {
         expect({*ws, {}, false}, line.want, std::nullopt);
       } else if (line.want.at(0) == "skipped") {
@@ -280,7 +300,8 @@ TEST(HppVectors, EveryCaseOfTheSharedFile) {
         const uint64_t offset = run.c->offset(), tell = run.r.tell();
         const auto got = run.reader_call(t);
         ASSERT_TRUE(got) << "unknown call " << t[0];
-        for (const auto &v : got->values) EXPECT_TRUE(v == "0" || v == "-") << v;
+        for (const auto &v : got->values)
+          EXPECT_TRUE(v == "0" || v == "-") << v;
         EXPECT_EQ(run.c->status(), status);
         EXPECT_EQ(run.c->offset(), offset);
         EXPECT_EQ(run.r.tell(), tell);

@@ -11,11 +11,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "tavbin.h"
 #include "export_names.h" /* TAVBIN_EXPORT_NAMES, generated from exports.txt */
+#include "tavbin.h"
 
 #ifdef _WIN32
-#  include <windows.h>
+#include <windows.h>
 typedef HMODULE module_t;
 static module_t module_load(const char *path) { return LoadLibraryA(path); }
 static void *module_symbol(module_t m, const char *name) {
@@ -29,12 +29,14 @@ static void print_load_error(const char *path) {
   fprintf(stderr, "LoadLibraryA(%s) failed: error %lu\n", path, (unsigned long)GetLastError());
 }
 #else
-#  include <dlfcn.h>
+#include <dlfcn.h>
 typedef void *module_t;
 static module_t module_load(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 static void *module_symbol(module_t m, const char *name) { return dlsym(m, name); }
 static void module_unload(module_t m) { dlclose(m); }
-static void print_load_error(const char *path) { fprintf(stderr, "dlopen(%s) failed: %s\n", path, dlerror()); }
+static void print_load_error(const char *path) {
+  fprintf(stderr, "dlopen(%s) failed: %s\n", path, dlerror());
+}
 #endif
 
 /* The signatures as a caller without the import library declares them. */
@@ -63,12 +65,12 @@ static const char *const export_names[] = {TAVBIN_EXPORT_NAMES};
 static void *resolved[EXPORT_COUNT];
 static int failures;
 
-#define CHECK(cond)                                                 \
-  do {                                                              \
-    if (!(cond)) {                                                  \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                   \
-    }                                                               \
+#define CHECK(cond)                                                                                          \
+  do {                                                                                                       \
+    if (!(cond)) {                                                                                           \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                               \
+      ++failures;                                                                                            \
+    }                                                                                                        \
   } while (0)
 
 /* The resolved address of an exported name; FN turns it into a function pointer. */
@@ -79,11 +81,11 @@ static void *address_of(const char *name) {
   fprintf(stderr, "%s is not in the exports list\n", name);
   exit(1);
 }
-#define FN(T, name, var) \
-  T var;                 \
-  do {                   \
-    void *p_ = address_of(name); \
-    memcpy(&var, &p_, sizeof var); \
+#define FN(T, name, var)                                                                                     \
+  T var;                                                                                                     \
+  do {                                                                                                       \
+    void *p_ = address_of(name);                                                                             \
+    memcpy(&var, &p_, sizeof var);                                                                           \
   } while (0)
 
 static const uint64_t big = 0x0102030405060708u;
@@ -128,8 +130,8 @@ static void call_some(void) {
   CHECK(wstring(w, "x", UINT64_C(0x100000000)) == TAVBIN_TOO_LARGE);
   CHECK(wlast(w) == TAVBIN_TOO_LARGE);
   CHECK(wlen(w) == 22);
-  static const uint8_t expected[22] = {1, 2, 3, 4, 5, 6, 7, 8, 8, 7, 6, 5, 4, 3, 2, 1,
-                                       0x9A, 0xF1, 0xD9, 0xA2, 0xA3, 0x02};
+  static const uint8_t expected[22] = {1, 2, 3, 4, 5, 6,    7,    8,    8,    7,    6,
+                                       5, 4, 3, 2, 1, 0x9A, 0xF1, 0xD9, 0xA2, 0xA3, 0x02};
   CHECK(wlen(w) == sizeof expected && memcmp(wdata(w), expected, sizeof expected) == 0);
 
   /* Read it back from a heap copy of exactly its size. */

@@ -112,8 +112,9 @@ def wasm_samples():
     }
 
 
-def elf(wide, little, strtab=b"\0sample.c\0main\0counter\0", name_of_main=10, symtab_size=None, shoff=None,
-        link=2):
+def elf(
+    wide, little, strtab=b"\0sample.c\0main\0counter\0", name_of_main=10, symtab_size=None, shoff=None, link=2
+):
     """An ELF object with .symtab, .strtab and .shstrtab; the keywords break it."""
     e = "<" if little else ">"
     ident = b"\x7fELF" + bytes([2 if wide else 1, 1 if little else 2, 1]) + bytes(9)
@@ -124,20 +125,38 @@ def elf(wide, little, strtab=b"\0sample.c\0main\0counter\0", name_of_main=10, sy
             return struct.pack(e + "IBBHQQ", name, info, 0, shndx, value, size)
         return struct.pack(e + "IIIBBH", name, value, size, info, 0, shndx)
 
-    symtab = (sym(0, 0, 0, 0, 0) + sym(1, 0, 0, 0x04, 0xFFF1)  # FILE, LOCAL
-              + sym(name_of_main, 0x1000, 42, 0x12, 1) + sym(15, 0x2000, 8, 0x21, 1))  # FUNC GLOBAL, OBJECT WEAK
+    symtab = (
+        sym(0, 0, 0, 0, 0)
+        + sym(1, 0, 0, 0x04, 0xFFF1)  # FILE, LOCAL
+        + sym(name_of_main, 0x1000, 42, 0x12, 1)
+        + sym(15, 0x2000, 8, 0x21, 1)
+    )  # FUNC GLOBAL, OBJECT WEAK
     shstrtab = b"\0.symtab\0.strtab\0.shstrtab\0"
     body = symtab + strtab + shstrtab
     body += bytes(-(header_size + len(body)) % 8)
     offsets = [header_size, header_size + len(symtab), header_size + len(symtab) + len(strtab)]
 
     def shdr(name, kind, offset, size, link_to, entsize):
-        return struct.pack(e + ("IIQQQQIIQQ" if wide else "IIIIIIIIII"), name, kind, 0, 0, offset, size, link_to, 0, 1,
-                           entsize)
+        return struct.pack(
+            e + ("IIQQQQIIQQ" if wide else "IIIIIIIIII"),
+            name,
+            kind,
+            0,
+            0,
+            offset,
+            size,
+            link_to,
+            0,
+            1,
+            entsize,
+        )
 
-    sections = (bytes(shentsize)
-                + shdr(1, 2, offsets[0], len(symtab) if symtab_size is None else symtab_size, link, len(symtab) // 4)
-                + shdr(9, 3, offsets[1], len(strtab), 0, 0) + shdr(17, 3, offsets[2], len(shstrtab), 0, 0))
+    sections = (
+        bytes(shentsize)
+        + shdr(1, 2, offsets[0], len(symtab) if symtab_size is None else symtab_size, link, len(symtab) // 4)
+        + shdr(9, 3, offsets[1], len(strtab), 0, 0)
+        + shdr(17, 3, offsets[2], len(shstrtab), 0, 0)
+    )
     table_at = header_size + len(body) if shoff is None else shoff
     if wide:
         head = struct.pack(e + "HHIQQQIHHHHHH", 1, 62, 1, 0, 0, table_at, 0, 64, 0, 0, shentsize, 4, 3)
@@ -169,10 +188,13 @@ def mp3_samples():
     tag = id3(b"\x00\x00\x08\x00") + bytes(1024)  # 1024 = 8 << 7
     return {
         "ok.mp3": tag + b"\x00\xff\x00" + frame,
-        "plain.mp3": b"\xff\xf2\x82\xc0" + bytes(205),  # MPEG-2 layer III, 64 kbit/s, 22050 Hz, mono, CRC, padded
+        "plain.mp3": b"\xff\xf2\x82\xc0"
+        + bytes(205),  # MPEG-2 layer III, 64 kbit/s, 22050 Hz, mono, CRC, padded
         "not_synchsafe.mp3": id3(b"\x00\x00\x80\x00") + bytes(64),
         "tag_beyond.mp3": id3(b"\x00\x00\x08\x00") + bytes(90),
-        "no_frame.mp3": id3(b"\x00\x00\x00\x00") + b"\xff" * 8 + b"\xe0",  # invalid bitrates, then a sync cut short
+        "no_frame.mp3": id3(b"\x00\x00\x00\x00")
+        + b"\xff" * 8
+        + b"\xe0",  # invalid bitrates, then a sync cut short
         "truncated_tag.mp3": b"ID3\x04\x00\x00\x00",
     }
 

@@ -14,7 +14,8 @@ namespace {
 // Every value read through one signature: the value's bit pattern, widened.
 using ReadFn = tavbin_status (*)(tavbin_reader *, uint64_t *);
 
-template <typename T, tavbin_status (*F)(tavbin_reader *, T *)> tavbin_status widen(tavbin_reader *r, uint64_t *out) {
+template <typename T, tavbin_status (*F)(tavbin_reader *, T *)>
+tavbin_status widen(tavbin_reader *r, uint64_t *out) {
   T v{};
   const tavbin_status s = F(r, out != nullptr ? &v : nullptr);
   if (s == TAVBIN_OK) {
@@ -33,14 +34,16 @@ struct Read {
   ReadFn raw; // the same read with the destination passed through, NULL included
 };
 
-template <typename T, tavbin_status (*F)(tavbin_reader *, T *)> tavbin_status raw(tavbin_reader *r, uint64_t *out) {
+template <typename T, tavbin_status (*F)(tavbin_reader *, T *)>
+tavbin_status raw(tavbin_reader *r, uint64_t *out) {
   return out == nullptr ? F(r, nullptr) : widen<T, F>(r, out);
 }
 
-#define READ(name, T, w) {#name, w, widen<T, tavbin_##name>, raw<T, tavbin_##name>}
+#define READ(name, T, w)                                                                                     \
+  { #name, w, widen < T, tavbin_##name>, raw < T, tavbin_##name> }
 const Read reads[] = {
-    READ(u8, uint8_t, 1),   READ(i8, int8_t, 1),    READ(u16, uint16_t, 2), READ(i16, int16_t, 2),
-    READ(u32, uint32_t, 4), READ(i32, int32_t, 4),  READ(f32, float, 4),    READ(u64, uint64_t, 8),
+    READ(u8, uint8_t, 1),   READ(i8, int8_t, 1),   READ(u16, uint16_t, 2), READ(i16, int16_t, 2),
+    READ(u32, uint32_t, 4), READ(i32, int32_t, 4), READ(f32, float, 4),    READ(u64, uint64_t, 8),
     READ(i64, int64_t, 8),  READ(f64, double, 8),
 };
 const Read peeks[] = {
@@ -75,7 +78,10 @@ TEST(FixedRead, ValuesInBothOrders) {
       {"i32", {0x80, 0, 0, 0}, TAVBIN_BIG_ENDIAN, 0x80000000},
       {"u64", {1, 2, 3, 4, 5, 6, 7, 8}, TAVBIN_BIG_ENDIAN, 0x0102030405060708},
       {"u64", {1, 2, 3, 4, 5, 6, 7, 8}, TAVBIN_LITTLE_ENDIAN, 0x0807060504030201},
-      {"i64", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, TAVBIN_BIG_ENDIAN, std::bit_cast<uint64_t>(int64_t{-2})},
+      {"i64",
+       {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE},
+       TAVBIN_BIG_ENDIAN,
+       std::bit_cast<uint64_t>(int64_t{-2})},
       {"f32", {0x3F, 0x80, 0, 0}, TAVBIN_BIG_ENDIAN, std::bit_cast<uint32_t>(1.0f)},
       {"f32", {0, 0, 0x80, 0x3F}, TAVBIN_LITTLE_ENDIAN, std::bit_cast<uint32_t>(1.0f)},
       {"f64", {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}, TAVBIN_LITTLE_ENDIAN, std::bit_cast<uint64_t>(1.0)},
@@ -105,7 +111,8 @@ TEST(FixedRead, SignedValuesAreTwosComplement) {
 // NaN payloads, signalling NaNs, negative zero and subnormals must survive: the
 // read is a bit copy, never a numeric conversion.
 TEST(FixedRead, FloatsPassBitForBit) {
-  const uint32_t f32s[] = {0x7F800001, 0x7FA00000, 0xFFC12345, 0x80000000, 0x00000001, 0x807FFFFF, 0xFF800000};
+  const uint32_t f32s[] = {0x7F800001, 0x7FA00000, 0xFFC12345, 0x80000000,
+                           0x00000001, 0x807FFFFF, 0xFF800000};
   const uint64_t f64s[] = {0x7FF0000000000001, 0x7FF4000000000000, 0xFFF8DEADBEEF0001, 0x8000000000000000,
                            0x0000000000000001, 0x800FFFFFFFFFFFFF, 0x7FF0000000000000};
   for (tavbin_endian e : {TAVBIN_BIG_ENDIAN, TAVBIN_LITTLE_ENDIAN}) {
@@ -182,7 +189,8 @@ TEST(FixedRead, AfterPartialBits) {
   };
   for (const auto &c : cases) {
     Bytes in(c.size);
-    for (size_t i = 0; i < c.size; ++i) in[i] = static_cast<uint8_t>(i + 1);
+    for (size_t i = 0; i < c.size; ++i)
+      in[i] = static_cast<uint8_t>(i + 1);
     Reader r(in);
     uint64_t ignored;
     ASSERT_EQ(tavbin_bits(r, c.bits, &ignored), TAVBIN_OK);
@@ -208,9 +216,12 @@ enum class Block { bytes, ascii, skip };
 
 tavbin_status block(Block k, tavbin_reader *r, uint8_t *dst, uint64_t n) {
   switch (k) {
-  case Block::bytes: return tavbin_bytes(r, dst, n);
-  case Block::ascii: return tavbin_ascii(r, reinterpret_cast<char *>(dst), n);
-  case Block::skip: return tavbin_skip(r, n);
+  case Block::bytes:
+    return tavbin_bytes(r, dst, n);
+  case Block::ascii:
+    return tavbin_ascii(r, reinterpret_cast<char *>(dst), n);
+  case Block::skip:
+    return tavbin_skip(r, n);
   }
   return TAVBIN_OK;
 }
@@ -227,13 +238,13 @@ TEST(BlockRead, CountsUpToAndPastTheEnd) {
       {0, 0, 3, TAVBIN_OK, 3}, // control
       {0, 0, 6, TAVBIN_OK, 6}, // exactly what remains
       {2, 0, 4, TAVBIN_OK, 6},
-      {2, 0, 5, TAVBIN_EOF, 2},             // one more: nothing moves
-      {6, 0, 0, TAVBIN_OK, 6},              // nothing, at the end
+      {2, 0, 5, TAVBIN_EOF, 2}, // one more: nothing moves
+      {6, 0, 0, TAVBIN_OK, 6},  // nothing, at the end
       {6, 0, 1, TAVBIN_EOF, 6},
-      {0, 0, UINT64_MAX, TAVBIN_EOF, 0},    // no wrap
+      {0, 0, UINT64_MAX, TAVBIN_EOF, 0}, // no wrap
       {3, 0, UINT64_MAX - 2, TAVBIN_EOF, 3},
-      {1, 4, 2, TAVBIN_OK, 4},              // the partly read byte is skipped first
-      {1, 4, 5, TAVBIN_EOF, 2},             // ... and stays skipped
+      {1, 4, 2, TAVBIN_OK, 4},  // the partly read byte is skipped first
+      {1, 4, 5, TAVBIN_EOF, 2}, // ... and stays skipped
       {5, 1, 0, TAVBIN_OK, 6},
   };
   for (Block k : {Block::bytes, Block::ascii, Block::skip}) {
@@ -250,8 +261,8 @@ TEST(BlockRead, CountsUpToAndPastTheEnd) {
       EXPECT_EQ(cursor_of(r), (Cursor{c.pos_after, 0})) << int(k) << " n " << c.n;
       Bytes want(dst.size(), 0xEE);
       if (k != Block::skip && s == TAVBIN_OK)
-        std::copy(in.begin() + static_cast<std::ptrdiff_t>(aligned), in.begin() + static_cast<std::ptrdiff_t>(aligned + c.n),
-                  want.begin());
+        std::copy(in.begin() + static_cast<std::ptrdiff_t>(aligned),
+                  in.begin() + static_cast<std::ptrdiff_t>(aligned + c.n), want.begin());
       EXPECT_EQ(hex(dst), hex(want)) << int(k) << " n " << c.n; // no terminator, nothing on failure
     }
   }
@@ -334,7 +345,8 @@ const struct {
 
 TEST(AbsoluteRead, OffsetsNearTheEndAndNear2To64) {
   Bytes in(20);
-  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(0x10 + i);
+  for (size_t i = 0; i < in.size(); ++i)
+    in[i] = static_cast<uint8_t>(0x10 + i);
   for (const auto &op : ats) {
     const uint64_t size = in.size(), w = op.width;
     const struct {
@@ -409,9 +421,10 @@ TEST(StringRead, LimitsShortagesAndPartlyReadBytes) {
       {{0, 0, 0, 0}, TAVBIN_BIG_ENDIAN, 0, 0, 0, TAVBIN_TOO_LARGE, ""},
       {{0, 0, 0}, TAVBIN_BIG_ENDIAN, 0, 8, 8, TAVBIN_EOF, ""}, // no whole prefix
       {{0, 0, 0, 2, 0x61, 0, 0x62}, TAVBIN_BIG_ENDIAN, 0, 8, 8, TAVBIN_OK, std::string("a\0", 2)},
-      {{0xFF, 0, 0, 0, 1, 0x7A}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_OK, "z"},   // after bits: aligned
-      {{0xFF, 0, 0, 0, 1, 0x7A, 0x55}, TAVBIN_BIG_ENDIAN, 3, 8, 8, TAVBIN_OK, "z"}, // and no bit position left
-      {{0xFF, 0, 0, 0, 1}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_EOF, ""},        // fails: bits restored
+      {{0xFF, 0, 0, 0, 1, 0x7A}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_OK, "z"},       // after bits: aligned
+      {{0xFF, 0, 0, 0, 1, 0x7A, 0x55}, TAVBIN_BIG_ENDIAN, 3, 8, 8, TAVBIN_OK, "z"}, // and no bit position
+                                                                                    // left
+      {{0xFF, 0, 0, 0, 1}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_EOF, ""},             // fails: bits restored
       {{0xFF, 0, 0, 0, 9, 0}, TAVBIN_BIG_ENDIAN, 2, 8, 8, TAVBIN_TOO_LARGE, ""},
   };
   for (const auto &c : cases) {
@@ -420,7 +433,8 @@ TEST(StringRead, LimitsShortagesAndPartlyReadBytes) {
     // As for the block reads: a failing call gets one byte whatever dst_cap says.
     Bytes dst(c.want == TAVBIN_OK ? 16 : 1, 0xEE);
     uint64_t len = kUntouched;
-    const tavbin_status s = tavbin_string_u32(r, reinterpret_cast<char *>(dst.data()), c.dst_cap, c.max_len, &len);
+    const tavbin_status s =
+        tavbin_string_u32(r, reinterpret_cast<char *>(dst.data()), c.dst_cap, c.max_len, &len);
     EXPECT_EQ(s, c.want) << hex(c.in) << " cap " << c.dst_cap << " max " << c.max_len;
     EXPECT_EQ(tavbin_last_error(r), c.want);
     Bytes want(dst.size(), 0xEE);
@@ -478,7 +492,7 @@ TEST(Leb128Read, LengthsLimitsAndOverlongForms) {
       {{0x80, 0x01}, 10, TAVBIN_OK, 128, 2},
       {{0xE5, 0x8E, 0x26}, 10, TAVBIN_OK, 624485, 3},
       {{0xE5, 0x8E, 0x26, 0xFF}, 3, TAVBIN_OK, 624485, 3}, // stops at the last byte
-      {{0x80, 0x80, 0x00}, 10, TAVBIN_OK, 0, 3},          // padded form
+      {{0x80, 0x80, 0x00}, 10, TAVBIN_OK, 0, 3},           // padded form
       {{0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}, 10, TAVBIN_OK, 1, 10},
       {cat(ff9, {0x01}), 10, TAVBIN_OK, UINT64_MAX, 10},
       {cat(ff9, {0x7F}), 10, TAVBIN_OK, UINT64_MAX, 10}, // the tenth byte's extra bits drop
@@ -488,9 +502,9 @@ TEST(Leb128Read, LengthsLimitsAndOverlongForms) {
       {cat(ff9, {0x7F}), 9, TAVBIN_EOF, 0, 0},
       {cat(ff9, {0xFF, 0x01}), 10, TAVBIN_INVALID_ARG, 0, 0}, // over-long before the limit
       {cat(ff9, {0xFF, 0x01}), 16, TAVBIN_INVALID_ARG, 0, 0},
-      {cat(ff9, {0xFF}), 11, TAVBIN_INVALID_ARG, 0, 0},       // ten at the very end
+      {cat(ff9, {0xFF}), 11, TAVBIN_INVALID_ARG, 0, 0}, // ten at the very end
       {cat(ff9, {0xFF, 0x01}), 9, TAVBIN_EOF, 0, 0},
-      {ff9, 10, TAVBIN_EOF, 0, 0},                            // data ends first
+      {ff9, 10, TAVBIN_EOF, 0, 0}, // data ends first
       {{0x80, 0x80, 0x01}, 2, TAVBIN_EOF, 0, 0},
       {{0x80, 0x80, 0x01}, 3, TAVBIN_OK, 16384, 3},
       {{0x80}, 10, TAVBIN_EOF, 0, 0},
@@ -538,7 +552,8 @@ TEST(Leb128Read, FastAndNearTheEndAgree) {
     Bytes num(n, 0xFF);
     num[n - 1] = 0x01;
     uint64_t want = 0;
-    for (unsigned i = 0; i < n; ++i) want |= uint64_t{num[i] & 0x7Fu} << (7 * i);
+    for (unsigned i = 0; i < n; ++i)
+      want |= uint64_t{num[i] & 0x7Fu} << (7 * i);
     for (size_t pad : {0u, 1u, 9u, 16u}) {
       Bytes in = num;
       in.resize(n + pad, 0x80);
@@ -567,7 +582,8 @@ TEST(Leb128Read, EveryLengthDistanceFromTheEndAndLimit) {
     }
     for (size_t pad = 0; pad <= 10; ++pad) {
       Bytes in = num;
-      for (size_t k = 0; k < pad; ++k) in.push_back(k % 2 ? 0x7F : 0xC3);
+      for (size_t k = 0; k < pad; ++k)
+        in.push_back(k % 2 ? 0x7F : 0xC3);
       for (uint64_t max : {1, 2, 3, 7, 8, 9, 10, 11, 64}) {
         Reader r(in);
         uint64_t v = kUntouched;

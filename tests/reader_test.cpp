@@ -17,9 +17,10 @@ TEST(ReaderOpen, Arguments) {
     tavbin_endian e;
     bool opens;
   } cases[] = {
-      {b, 4, TAVBIN_BIG_ENDIAN, true},     {b, 4, TAVBIN_LITTLE_ENDIAN, true}, {nullptr, 0, 0, true},
-      {b, 0, 1, true},                     {nullptr, 1, 0, false},             {b, 4, 2, false},
-      {nullptr, 1, 2, false},              {b, UINT64_MAX, UINT32_MAX, false},
+      {b, 4, TAVBIN_BIG_ENDIAN, true}, {b, 4, TAVBIN_LITTLE_ENDIAN, true},
+      {nullptr, 0, 0, true},           {b, 0, 1, true},
+      {nullptr, 1, 0, false},          {b, 4, 2, false},
+      {nullptr, 1, 2, false},          {b, UINT64_MAX, UINT32_MAX, false},
   };
   for (const auto &c : cases) {
     tavbin_reader *r = tavbin_open(c.data, c.size, c.e);
@@ -81,11 +82,11 @@ TEST(ReaderSeek, BoundsAndBitPosition) {
     tavbin_status want;
     Cursor after;
   } cases[] = {
-      {0, 0, 3, TAVBIN_OK, {3, 0}},            // control
-      {0, 0, 4, TAVBIN_OK, {4, 0}},            // exactly the end
-      {1, 0, 5, TAVBIN_RANGE, {1, 0}},         // one past the end
+      {0, 0, 3, TAVBIN_OK, {3, 0}},             // control
+      {0, 0, 4, TAVBIN_OK, {4, 0}},             // exactly the end
+      {1, 0, 5, TAVBIN_RANGE, {1, 0}},          // one past the end
       {1, 3, UINT64_MAX, TAVBIN_RANGE, {1, 3}}, // bit position kept too
-      {1, 3, 1, TAVBIN_OK, {1, 0}},            // same byte: the bit position is cleared
+      {1, 3, 1, TAVBIN_OK, {1, 0}},             // same byte: the bit position is cleared
       {2, 5, 0, TAVBIN_OK, {0, 0}},
   };
   for (const auto &c : cases) {
@@ -234,7 +235,8 @@ TEST(ReaderBits, MatchesBitByBitReference) {
   std::mt19937_64 rng(42);
   for (size_t size = 0; size <= 12; ++size) {
     Bytes in(size);
-    for (auto &b : in) b = static_cast<uint8_t>(rng());
+    for (auto &b : in)
+      b = static_cast<uint8_t>(rng());
     for (uint64_t start = 0; start <= size * 8; ++start) {
       for (uint32_t count = 1; count <= 64; ++count) {
         Reader r(in);

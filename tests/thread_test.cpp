@@ -32,22 +32,65 @@ Result decode_and_reencode(const uint8_t *data, uint64_t size, uint32_t salt) {
     uint64_t v = 0;
     tavbin_status st = TAVBIN_OK;
     switch (step++ % 9) {
-    case 0: { uint32_t x; st = tavbin_u32(r, &x); v = x; if (st == TAVBIN_OK) tavbinw_u32(w, x); break; }
-    case 1: st = tavbin_bits(r, 1 + step % 64, &v); if (st == TAVBIN_OK) tavbinw_u64(w, v); break;
-    case 2: st = tavbin_leb128(r, &v, 10); if (st == TAVBIN_OK) tavbinw_leb128(w, v); break;
-    case 3: { uint16_t x; st = tavbin_peek_u16(r, &x); v = x; tavbin_skip(r, 1); tavbinw_u16(w, x); break; }
-    case 4: { uint64_t x; st = tavbin_u64_at(r, step % size, &x); v = x; tavbinw_u64(w, x); tavbin_skip(r, 1); break; }
-    case 5: { double d; st = tavbin_f64(r, &d); if (st == TAVBIN_OK) tavbinw_f64(w, d); std::memcpy(&v, &d, 8); break; }
+    case 0: {
+      uint32_t x;
+      st = tavbin_u32(r, &x);
+      v = x;
+      if (st == TAVBIN_OK) tavbinw_u32(w, x);
+      break;
+    }
+    case 1:
+      st = tavbin_bits(r, 1 + step % 64, &v);
+      if (st == TAVBIN_OK) tavbinw_u64(w, v);
+      break;
+    case 2:
+      st = tavbin_leb128(r, &v, 10);
+      if (st == TAVBIN_OK) tavbinw_leb128(w, v);
+      break;
+    case 3: {
+      uint16_t x;
+      st = tavbin_peek_u16(r, &x);
+      v = x;
+      tavbin_skip(r, 1);
+      tavbinw_u16(w, x);
+      break;
+    }
+    case 4: {
+      uint64_t x;
+      st = tavbin_u64_at(r, step % size, &x);
+      v = x;
+      tavbinw_u64(w, x);
+      tavbin_skip(r, 1);
+      break;
+    }
+    case 5: {
+      double d;
+      st = tavbin_f64(r, &d);
+      if (st == TAVBIN_OK) tavbinw_f64(w, d);
+      std::memcpy(&v, &d, 8);
+      break;
+    }
     case 6: {
       char s[64];
       uint64_t n = 0;
       st = tavbin_string_u32(r, s, sizeof s, 63, &n);
-      if (st == TAVBIN_OK) tavbinw_string_u32(w, s, n); else tavbin_skip(r, 1);
+      if (st == TAVBIN_OK)
+        tavbinw_string_u32(w, s, n);
+      else
+        tavbin_skip(r, 1);
       v = n;
       break;
     }
-    case 7: st = tavbin_set_endian(r, step & 1); tavbinw_set_endian(w, step & 1); break;
-    default: { uint8_t b[3]; st = tavbin_bytes(r, b, sizeof b); if (st == TAVBIN_OK) tavbinw_bytes(w, b, sizeof b); break; }
+    case 7:
+      st = tavbin_set_endian(r, step & 1);
+      tavbinw_set_endian(w, step & 1);
+      break;
+    default: {
+      uint8_t b[3];
+      st = tavbin_bytes(r, b, sizeof b);
+      if (st == TAVBIN_OK) tavbinw_bytes(w, b, sizeof b);
+      break;
+    }
     }
     res.values.push_back(v * 8 + static_cast<uint64_t>(st));
     if (st != TAVBIN_OK && tavbin_remaining(r) != 0) tavbin_skip(r, 1); // keep moving past a failure
@@ -64,13 +107,15 @@ Result decode_and_reencode(const uint8_t *data, uint64_t size, uint32_t salt) {
 TEST(Threads, SeparateHandlesOverSharedBytesAgreeWithOneThread) {
   std::mt19937 rng(2026);
   Bytes input(4096);
-  for (auto &b : input) b = static_cast<uint8_t>(rng() % 5 == 0 ? 0 : rng());
+  for (auto &b : input)
+    b = static_cast<uint8_t>(rng() % 5 == 0 ? 0 : rng());
   const HeapBytes shared(input);
 
   constexpr int kThreads = 4;
   constexpr int kRounds = 8;
   std::vector<Result> expected;
-  for (int t = 0; t < kThreads; ++t) expected.push_back(decode_and_reencode(shared.data(), shared.size(), t));
+  for (int t = 0; t < kThreads; ++t)
+    expected.push_back(decode_and_reencode(shared.data(), shared.size(), t));
   ASSERT_GT(expected[0].written.size(), 1000u);
 
   std::atomic<int> go{0}, mismatches{0};
@@ -84,7 +129,8 @@ TEST(Threads, SeparateHandlesOverSharedBytesAgreeWithOneThread) {
     });
   }
   go = 1;
-  for (auto &th : threads) th.join();
+  for (auto &th : threads)
+    th.join();
   EXPECT_EQ(mismatches.load(), 0);
   EXPECT_EQ(Bytes(shared.data(), shared.data() + shared.size()), input); // never written
 }

@@ -33,16 +33,19 @@ static void check_resource(const char *dll) {
 
   VS_FIXEDFILEINFO *fixed = NULL;
   UINT len = 0;
-  if (!VerQueryValueA(info, "\\", (void **)&fixed, &len) || len < sizeof *fixed || fixed->dwSignature != 0xFEEF04BD) {
+  if (!VerQueryValueA(info, "\\", (void **)&fixed, &len) || len < sizeof *fixed ||
+      fixed->dwSignature != 0xFEEF04BD) {
     printf("no fixed version block\n");
     failures++;
   } else {
-    const DWORD ms = MAKELONG(TAVBIN_VERSION_MINOR, TAVBIN_VERSION_MAJOR), ls = MAKELONG(0, TAVBIN_VERSION_PATCH);
+    const DWORD ms = MAKELONG(TAVBIN_VERSION_MINOR, TAVBIN_VERSION_MAJOR),
+                ls = MAKELONG(0, TAVBIN_VERSION_PATCH);
     if (fixed->dwFileVersionMS != ms || fixed->dwFileVersionLS != ls || fixed->dwProductVersionMS != ms ||
         fixed->dwProductVersionLS != ls) {
-      printf("FILEVERSION/PRODUCTVERSION %lx.%lx/%lx.%lx, expected %lx.%lx\n", (unsigned long)fixed->dwFileVersionMS,
-             (unsigned long)fixed->dwFileVersionLS, (unsigned long)fixed->dwProductVersionMS,
-             (unsigned long)fixed->dwProductVersionLS, (unsigned long)ms, (unsigned long)ls);
+      printf("FILEVERSION/PRODUCTVERSION %lx.%lx/%lx.%lx, expected %lx.%lx\n",
+             (unsigned long)fixed->dwFileVersionMS, (unsigned long)fixed->dwFileVersionLS,
+             (unsigned long)fixed->dwProductVersionMS, (unsigned long)fixed->dwProductVersionLS,
+             (unsigned long)ms, (unsigned long)ls);
       failures++;
     }
   }
@@ -68,7 +71,8 @@ static void check_resource(const char *dll) {
   for (size_t i = 0; i < sizeof strings / sizeof strings[0]; i++) {
     char path[96];
     char *value = NULL;
-    snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], strings[i].key);
+    snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1],
+             strings[i].key);
     if (!VerQueryValueA(info, path, (void **)&value, &len) || len == 0) value = NULL;
     if (strings[i].want) {
       expect_text(strings[i].key, value, strings[i].want);
@@ -89,7 +93,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   char numbers[32];
-  snprintf(numbers, sizeof numbers, "%d.%d.%d", TAVBIN_VERSION_MAJOR, TAVBIN_VERSION_MINOR, TAVBIN_VERSION_PATCH);
+  snprintf(numbers, sizeof numbers, "%d.%d.%d", TAVBIN_VERSION_MAJOR, TAVBIN_VERSION_MINOR,
+           TAVBIN_VERSION_PATCH);
   expect_text("TAVBIN_VERSION_STRING", TAVBIN_VERSION_STRING, numbers);
   expect_text("the build's version", argv[1], numbers);
 #ifdef _WIN32

@@ -17,8 +17,12 @@ TEST(WriterOpen, Arguments) {
     uint64_t cap;
     tavbin_endian e;
     bool opens;
-  } cases[] = {{0, TAVBIN_BIG_ENDIAN, true}, {1, TAVBIN_LITTLE_ENDIAN, true}, {3, 0, true},
-               {1000, 1, true},              {0, 2, false},                   {64, UINT32_MAX, false}};
+  } cases[] = {{0, TAVBIN_BIG_ENDIAN, true},
+               {1, TAVBIN_LITTLE_ENDIAN, true},
+               {3, 0, true},
+               {1000, 1, true},
+               {0, 2, false},
+               {64, UINT32_MAX, false}};
   for (const auto &c : cases) {
     tavbin_writer *w = tavbinw_open(c.cap, c.e);
     EXPECT_EQ(w != nullptr, c.opens) << c.cap << " " << c.e;
@@ -65,17 +69,31 @@ TEST(WriterLayout, EveryEncodingInBothOrders) {
       {"u16", [](tavbin_writer *w) { return tavbinw_u16(w, 0x1234); }, {0x12, 0x34}, {0x34, 0x12}},
       {"i16", [](tavbin_writer *w) { return tavbinw_i16(w, -2); }, {0xFF, 0xFE}, {0xFE, 0xFF}},
       {"u32", [](tavbin_writer *w) { return tavbinw_u32(w, 0x01020304); }, {1, 2, 3, 4}, {4, 3, 2, 1}},
-      {"i32", [](tavbin_writer *w) { return tavbinw_i32(w, -1); }, {0xFF, 0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"i32",
+       [](tavbin_writer *w) { return tavbinw_i32(w, -1); },
+       {0xFF, 0xFF, 0xFF, 0xFF},
+       {0xFF, 0xFF, 0xFF, 0xFF}},
       {"f32", [](tavbin_writer *w) { return tavbinw_f32(w, 1.0f); }, {0x3F, 0x80, 0, 0}, {0, 0, 0x80, 0x3F}},
-      {"u64", [](tavbin_writer *w) { return tavbinw_u64(w, 0x0102030405060708); },
-       {1, 2, 3, 4, 5, 6, 7, 8}, {8, 7, 6, 5, 4, 3, 2, 1}},
-      {"i64", [](tavbin_writer *w) { return tavbinw_i64(w, INT64_MIN); },
-       {0x80, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0x80}},
-      {"f64", [](tavbin_writer *w) { return tavbinw_f64(w, 1.0); },
-       {0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-      {"string", [](tavbin_writer *w) { return tavbinw_string_u32(w, "abc", 3); },
-       {0, 0, 0, 3, 0x61, 0x62, 0x63}, {3, 0, 0, 0, 0x61, 0x62, 0x63}},
-      {"empty string", [](tavbin_writer *w) { return tavbinw_string_u32(w, nullptr, 0); }, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"u64",
+       [](tavbin_writer *w) { return tavbinw_u64(w, 0x0102030405060708); },
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       {8, 7, 6, 5, 4, 3, 2, 1}},
+      {"i64",
+       [](tavbin_writer *w) { return tavbinw_i64(w, INT64_MIN); },
+       {0x80, 0, 0, 0, 0, 0, 0, 0},
+       {0, 0, 0, 0, 0, 0, 0, 0x80}},
+      {"f64",
+       [](tavbin_writer *w) { return tavbinw_f64(w, 1.0); },
+       {0x3F, 0xF0, 0, 0, 0, 0, 0, 0},
+       {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+      {"string",
+       [](tavbin_writer *w) { return tavbinw_string_u32(w, "abc", 3); },
+       {0, 0, 0, 3, 0x61, 0x62, 0x63},
+       {3, 0, 0, 0, 0x61, 0x62, 0x63}},
+      {"empty string",
+       [](tavbin_writer *w) { return tavbinw_string_u32(w, nullptr, 0); },
+       {0, 0, 0, 0},
+       {0, 0, 0, 0}},
       {"bytes", [](tavbin_writer *w) { return tavbinw_bytes(w, "\x01\x02\x03", 3); }, {1, 2, 3}, {1, 2, 3}},
       {"no bytes", [](tavbin_writer *w) { return tavbinw_bytes(w, nullptr, 0); }, {}, {}},
   };
@@ -118,9 +136,10 @@ TEST(WriterLayout, Leb128WithEveryRoomLeft) {
   constexpr uint64_t kCap = 16;
   for (unsigned n = 1; n <= 10; ++n) {
     // The smallest n-byte value with a varied payload below its top bit.
-    const uint64_t value = n == 1 ? 0x5B : (uint64_t{1} << (7 * (n - 1))) | (0x2D5A4B3C1E0F6978u >> (71 - 7 * n));
+    const uint64_t value =
+        n == 1 ? 0x5B : (uint64_t{1} << (7 * (n - 1))) | (0x2D5A4B3C1E0F6978u >> (71 - 7 * n));
     Bytes want;
-    for (uint64_t v = value; ; v >>= 7) {
+    for (uint64_t v = value;; v >>= 7) {
       want.push_back(static_cast<uint8_t>((v & 0x7F) | (v >= 0x80 ? 0x80 : 0)));
       if (v < 0x80) break;
     }
@@ -143,11 +162,13 @@ TEST(RoundTrip, Leb128OfEveryWidth) {
   std::vector<uint64_t> values;
   for (unsigned bit = 0; bit < 64; ++bit) {
     const uint64_t p = uint64_t{1} << bit;
-    for (uint64_t v : {p - 1, p, p + 1, p | (0xA5C3F00F5A3C0FF0u & (p - 1))}) values.push_back(v);
+    for (uint64_t v : {p - 1, p, p + 1, p | (0xA5C3F00F5A3C0FF0u & (p - 1))})
+      values.push_back(v);
   }
   values.push_back(UINT64_MAX);
   Writer w(TAVBIN_LITTLE_ENDIAN, 1);
-  for (uint64_t v : values) ASSERT_EQ(tavbinw_leb128(w, v), TAVBIN_OK) << v;
+  for (uint64_t v : values)
+    ASSERT_EQ(tavbinw_leb128(w, v), TAVBIN_OK) << v;
   Reader r(w.bytes());
   for (uint64_t v : values) {
     uint64_t got = 0;
@@ -178,33 +199,36 @@ TEST(WriterRefusal, RecordedOrNotAndNothingAppended) {
     bool recorded;
   } cases[] = {
       {"control", [](tavbin_writer *w) { return tavbinw_bytes(w, src, 4); }, TAVBIN_OK, true},
-      {"NULL source, count 5", [](tavbin_writer *w) { return tavbinw_bytes(w, nullptr, 5); }, TAVBIN_INVALID_ARG,
-       false},
-      {"2^63 + 1 bytes", [](tavbin_writer *w) { return tavbinw_bytes(w, src, (uint64_t{1} << 63) + 1); }, TAVBIN_OOM,
-       true},
-      {"len + n past 2^64", [](tavbin_writer *w) { return tavbinw_bytes(w, src, UINT64_MAX - 1); }, TAVBIN_OOM, true},
-      {"string of 2^32 bytes",
-       [](tavbin_writer *w) { return tavbinw_string_u32(w, src, uint64_t{1} << 32); }, TAVBIN_TOO_LARGE, true},
+      {"NULL source, count 5", [](tavbin_writer *w) { return tavbinw_bytes(w, nullptr, 5); },
+       TAVBIN_INVALID_ARG, false},
+      {"2^63 + 1 bytes", [](tavbin_writer *w) { return tavbinw_bytes(w, src, (uint64_t{1} << 63) + 1); },
+       TAVBIN_OOM, true},
+      {"len + n past 2^64", [](tavbin_writer *w) { return tavbinw_bytes(w, src, UINT64_MAX - 1); },
+       TAVBIN_OOM, true},
+      {"string of 2^32 bytes", [](tavbin_writer *w) { return tavbinw_string_u32(w, src, uint64_t{1} << 32); },
+       TAVBIN_TOO_LARGE, true},
       {"string of 2^64 - 1 bytes", [](tavbin_writer *w) { return tavbinw_string_u32(w, src, UINT64_MAX); },
        TAVBIN_TOO_LARGE, true},
       {"NULL string of 2^32 bytes",
-       [](tavbin_writer *w) { return tavbinw_string_u32(w, nullptr, uint64_t{1} << 32); }, TAVBIN_INVALID_ARG, false},
+       [](tavbin_writer *w) { return tavbinw_string_u32(w, nullptr, uint64_t{1} << 32); }, TAVBIN_INVALID_ARG,
+       false},
       {"NULL string, count 1", [](tavbin_writer *w) { return tavbinw_string_u32(w, nullptr, 1); },
        TAVBIN_INVALID_ARG, false},
       // Bytes past the written length have no defined content.
       {"source in the unwritten tail",
-       [](tavbin_writer *w) { return tavbinw_bytes(w, tavbinw_data(w) + tavbinw_len(w), 1); }, TAVBIN_INVALID_ARG,
-       true},
+       [](tavbin_writer *w) { return tavbinw_bytes(w, tavbinw_data(w) + tavbinw_len(w), 1); },
+       TAVBIN_INVALID_ARG, true},
       {"source running past the written bytes",
-       [](tavbin_writer *w) { return tavbinw_bytes(w, tavbinw_data(w), tavbinw_len(w) + 1); }, TAVBIN_INVALID_ARG,
-       true},
+       [](tavbin_writer *w) { return tavbinw_bytes(w, tavbinw_data(w), tavbinw_len(w) + 1); },
+       TAVBIN_INVALID_ARG, true},
       {"string source running past the written bytes",
        [](tavbin_writer *w) {
          return tavbinw_string_u32(w, reinterpret_cast<const char *>(tavbinw_data(w)) + 2, tavbinw_len(w));
        },
        TAVBIN_INVALID_ARG, true},
       // An impossible size is refused as such, wherever the source lies.
-      {"2^63 + 1 bytes from inside", [](tavbin_writer *w) { return tavbinw_bytes(w, tavbinw_data(w), (uint64_t{1} << 63) + 1); },
+      {"2^63 + 1 bytes from inside",
+       [](tavbin_writer *w) { return tavbinw_bytes(w, tavbinw_data(w), (uint64_t{1} << 63) + 1); },
        TAVBIN_OOM, true},
   };
   for (const auto &c : cases) {
@@ -273,7 +297,8 @@ TEST(WriterSelfSource, CopiedFromWhereItLies) {
 TEST(WriterSelfSource, RepeatedDoublingFromOneByte) {
   Writer w(TAVBIN_BIG_ENDIAN, 1);
   ASSERT_EQ(tavbinw_u8(w, 0x5A), TAVBIN_OK);
-  for (int i = 0; i < 16; ++i) ASSERT_EQ(tavbinw_bytes(w, tavbinw_data(w), tavbinw_len(w)), TAVBIN_OK);
+  for (int i = 0; i < 16; ++i)
+    ASSERT_EQ(tavbinw_bytes(w, tavbinw_data(w), tavbinw_len(w)), TAVBIN_OK);
   const Bytes got = w.bytes();
   ASSERT_EQ(got.size(), 65536u);
   EXPECT_EQ(std::count(got.begin(), got.end(), 0x5A), 65536);
@@ -281,7 +306,8 @@ TEST(WriterSelfSource, RepeatedDoublingFromOneByte) {
 
 TEST(WriterGrowth, ManySmallAppendsKeepEveryByte) {
   Writer w(TAVBIN_LITTLE_ENDIAN, 1);
-  for (uint32_t i = 0; i < 5000; ++i) ASSERT_EQ(tavbinw_u32(w, i), TAVBIN_OK);
+  for (uint32_t i = 0; i < 5000; ++i)
+    ASSERT_EQ(tavbinw_u32(w, i), TAVBIN_OK);
   Reader r(w.bytes(), TAVBIN_LITTLE_ENDIAN);
   for (uint32_t i = 0; i < 5000; ++i) {
     uint32_t v = 0;
@@ -297,7 +323,8 @@ TEST(WriterGrowth, ManySmallAppendsKeepEveryByte) {
 TEST(RoundTrip, StringsOfEveryLength) {
   for (uint64_t n = 0; n <= 40; ++n) {
     std::vector<char> src(n);
-    for (uint64_t i = 0; i < n; ++i) src[i] = static_cast<char>('A' + i);
+    for (uint64_t i = 0; i < n; ++i)
+      src[i] = static_cast<char>('A' + i);
     for (const uint64_t cap : {uint64_t{1}, uint64_t{4096}}) {
       for (const tavbin_endian e : {TAVBIN_BIG_ENDIAN, TAVBIN_LITTLE_ENDIAN}) {
         Writer w(e, cap);
@@ -325,7 +352,8 @@ TEST(RoundTrip, StringsOfEveryLength) {
 // in the same orders.
 TEST(RoundTrip, EveryKindInBothOrders) {
   const float f32s[] = {1.5f, -0.0f, std::bit_cast<float>(0x7F800001u), std::bit_cast<float>(0x00000001u)};
-  const double f64s[] = {-2.25, std::bit_cast<double>(0x7FF0000000000001u), std::bit_cast<double>(0x8000000000000000u)};
+  const double f64s[] = {-2.25, std::bit_cast<double>(0x7FF0000000000001u),
+                         std::bit_cast<double>(0x8000000000000000u)};
   const uint64_t lebs[] = {0, 127, 128, 624485, uint64_t{1} << 63, UINT64_MAX};
   const std::string text("bin\0ary", 7);
   for (unsigned pattern = 0; pattern < 4; ++pattern) {
@@ -337,52 +365,94 @@ TEST(RoundTrip, EveryKindInBothOrders) {
     Writer w(order(0), 3);
     unsigned i = 0;
     auto next = [&] { tavbinw_set_endian(w, order(i++)); };
-    next(); ASSERT_EQ(tavbinw_u8(w, 0xFE), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_u16(w, 0xBEEF), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_i16(w, -12345), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_u32(w, 0xDEADBEEF), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_i32(w, INT32_MIN), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_u64(w, 0x0123456789ABCDEF), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_i64(w, -1), TAVBIN_OK);
-    for (float f : f32s) { next(); ASSERT_EQ(tavbinw_f32(w, f), TAVBIN_OK); }
-    for (double d : f64s) { next(); ASSERT_EQ(tavbinw_f64(w, d), TAVBIN_OK); }
-    for (uint64_t v : lebs) { next(); ASSERT_EQ(tavbinw_leb128(w, v), TAVBIN_OK); }
-    next(); ASSERT_EQ(tavbinw_string_u32(w, text.data(), text.size()), TAVBIN_OK);
-    next(); ASSERT_EQ(tavbinw_bytes(w, "raw", 3), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_u8(w, 0xFE), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_u16(w, 0xBEEF), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_i16(w, -12345), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_u32(w, 0xDEADBEEF), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_i32(w, INT32_MIN), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_u64(w, 0x0123456789ABCDEF), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_i64(w, -1), TAVBIN_OK);
+    for (float f : f32s) {
+      next();
+      ASSERT_EQ(tavbinw_f32(w, f), TAVBIN_OK);
+    }
+    for (double d : f64s) {
+      next();
+      ASSERT_EQ(tavbinw_f64(w, d), TAVBIN_OK);
+    }
+    for (uint64_t v : lebs) {
+      next();
+      ASSERT_EQ(tavbinw_leb128(w, v), TAVBIN_OK);
+    }
+    next();
+    ASSERT_EQ(tavbinw_string_u32(w, text.data(), text.size()), TAVBIN_OK);
+    next();
+    ASSERT_EQ(tavbinw_bytes(w, "raw", 3), TAVBIN_OK);
 
     Reader r(w.bytes(), order(0));
     i = 0;
     auto again = [&] { tavbin_set_endian(r, order(i++)); };
-    uint8_t u8 = 0; uint16_t u16 = 0; int16_t i16 = 0; uint32_t u32 = 0; int32_t i32 = 0;
-    uint64_t u64 = 0; int64_t i64 = 0;
-    again(); ASSERT_EQ(tavbin_u8(r, &u8), TAVBIN_OK); EXPECT_EQ(u8, 0xFE);
-    again(); ASSERT_EQ(tavbin_u16(r, &u16), TAVBIN_OK); EXPECT_EQ(u16, 0xBEEF);
-    again(); ASSERT_EQ(tavbin_i16(r, &i16), TAVBIN_OK); EXPECT_EQ(i16, -12345);
-    again(); ASSERT_EQ(tavbin_u32(r, &u32), TAVBIN_OK); EXPECT_EQ(u32, 0xDEADBEEF);
-    again(); ASSERT_EQ(tavbin_i32(r, &i32), TAVBIN_OK); EXPECT_EQ(i32, INT32_MIN);
-    again(); ASSERT_EQ(tavbin_u64(r, &u64), TAVBIN_OK); EXPECT_EQ(u64, 0x0123456789ABCDEFu);
-    again(); ASSERT_EQ(tavbin_i64(r, &i64), TAVBIN_OK); EXPECT_EQ(i64, -1);
+    uint8_t u8 = 0;
+    uint16_t u16 = 0;
+    int16_t i16 = 0;
+    uint32_t u32 = 0;
+    int32_t i32 = 0;
+    uint64_t u64 = 0;
+    int64_t i64 = 0;
+    again();
+    ASSERT_EQ(tavbin_u8(r, &u8), TAVBIN_OK);
+    EXPECT_EQ(u8, 0xFE);
+    again();
+    ASSERT_EQ(tavbin_u16(r, &u16), TAVBIN_OK);
+    EXPECT_EQ(u16, 0xBEEF);
+    again();
+    ASSERT_EQ(tavbin_i16(r, &i16), TAVBIN_OK);
+    EXPECT_EQ(i16, -12345);
+    again();
+    ASSERT_EQ(tavbin_u32(r, &u32), TAVBIN_OK);
+    EXPECT_EQ(u32, 0xDEADBEEF);
+    again();
+    ASSERT_EQ(tavbin_i32(r, &i32), TAVBIN_OK);
+    EXPECT_EQ(i32, INT32_MIN);
+    again();
+    ASSERT_EQ(tavbin_u64(r, &u64), TAVBIN_OK);
+    EXPECT_EQ(u64, 0x0123456789ABCDEFu);
+    again();
+    ASSERT_EQ(tavbin_i64(r, &i64), TAVBIN_OK);
+    EXPECT_EQ(i64, -1);
     for (float f : f32s) {
       float got = 0;
-      again(); ASSERT_EQ(tavbin_f32(r, &got), TAVBIN_OK);
+      again();
+      ASSERT_EQ(tavbin_f32(r, &got), TAVBIN_OK);
       EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(f));
     }
     for (double d : f64s) {
       double got = 0;
-      again(); ASSERT_EQ(tavbin_f64(r, &got), TAVBIN_OK);
+      again();
+      ASSERT_EQ(tavbin_f64(r, &got), TAVBIN_OK);
       EXPECT_EQ(std::bit_cast<uint64_t>(got), std::bit_cast<uint64_t>(d));
     }
     for (uint64_t v : lebs) {
       uint64_t got = 0;
-      again(); ASSERT_EQ(tavbin_leb128(r, &got, 10), TAVBIN_OK);
+      again();
+      ASSERT_EQ(tavbin_leb128(r, &got, 10), TAVBIN_OK);
       EXPECT_EQ(got, v);
     }
     char s[8];
     uint64_t len = 0;
-    again(); ASSERT_EQ(tavbin_string_u32(r, s, sizeof s, text.size(), &len), TAVBIN_OK);
+    again();
+    ASSERT_EQ(tavbin_string_u32(r, s, sizeof s, text.size(), &len), TAVBIN_OK);
     EXPECT_EQ(std::string(s, len), text);
     char raw[3];
-    again(); ASSERT_EQ(tavbin_bytes(r, raw, 3), TAVBIN_OK);
+    again();
+    ASSERT_EQ(tavbin_bytes(r, raw, 3), TAVBIN_OK);
     EXPECT_EQ(std::string(raw, 3), "raw");
     EXPECT_EQ(tavbin_remaining(r), 0u) << pattern;
   }

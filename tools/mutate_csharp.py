@@ -17,8 +17,17 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default"))
 SOURCE = os.path.join(ROOT, "dotnet", "Tavbin.cs")
-TESTS = [os.path.join(ROOT, "tests", "dotnet", f) for f in
-         ("Runner.cs", "DeclarationsTest.cs", "ValuesTest.cs", "LifetimeTest.cs", "VectorsTest.cs", "RecordTest.cs")]
+TESTS = [
+    os.path.join(ROOT, "tests", "dotnet", f)
+    for f in (
+        "Runner.cs",
+        "DeclarationsTest.cs",
+        "ValuesTest.cs",
+        "LifetimeTest.cs",
+        "VectorsTest.cs",
+        "RecordTest.cs",
+    )
+]
 MODULE = os.path.realpath(os.path.join(BUILD, "libbinary-read-util.so"))
 
 # (pattern, replacement, what): each match on a line is one mutant.
@@ -36,12 +45,17 @@ SWAPS = [
     (r"\+ 1\b", "+ 0", "+ 1 to + 0"),
     (r"- 1\b", "- 0", "- 1 to - 0"),
     (r"\(s \| \(int\)bitPos\) != 0", "(int)bitPos != 0", "status check removed"),
-    (r"Native\.tavbin_ascii\(r, p, n\) : Native\.tavbin_bytes\(r, p, n\)",
-     "Native.tavbin_bytes(r, p, n) : Native.tavbin_ascii(r, p, n)", "Ascii and Bytes swapped"),
+    (
+        r"Native\.tavbin_ascii\(r, p, n\) : Native\.tavbin_bytes\(r, p, n\)",
+        "Native.tavbin_bytes(r, p, n) : Native.tavbin_ascii(r, p, n)",
+        "Ascii and Bytes swapped",
+    ),
 ]
 # A statement of its own that calls or assigns: deleted.
-STATEMENT = re.compile(r"^\s*(?!return\b|throw\b|if\b|else\b|for\b|while\b|case\b|break\b|using\b|namespace\b)"
-                       r"[\w.\[\]<>]+(\s*[-+|&]?=\s*.+|\(.*\));\s*$")
+STATEMENT = re.compile(
+    r"^\s*(?!return\b|throw\b|if\b|else\b|for\b|while\b|case\b|break\b|using\b|namespace\b)"
+    r"[\w.\[\]<>]+(\s*[-+|&]?=\s*.+|\(.*\));\s*$"
+)
 
 
 def compiled_lines(lines):
@@ -69,15 +83,16 @@ def mutants(lines):
         line = lines[i]
         for pattern, repl, what in SWAPS:
             for m in re.finditer(pattern, line):
-                yield i, what, line[:m.start()] + re.sub(pattern, repl, m.group(0)) + line[m.end():]
+                yield i, what, line[: m.start()] + re.sub(pattern, repl, m.group(0)) + line[m.end() :]
         if STATEMENT.match(line):
             yield i, "statement deleted", re.sub(r"\S.*$", ";", line)
 
 
 def run(cmd, cwd, timeout):
     try:
-        return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout).returncode
+        return subprocess.run(
+            cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout
+        ).returncode
     except subprocess.TimeoutExpired:
         return -1
 
@@ -87,8 +102,12 @@ def main():
     work = tempfile.mkdtemp(prefix="tavbin-mutants-")
     with open(os.path.join(work, "Tavbin.dll.config"), "w") as f:
         f.write('<configuration><dllmap dll="binary-read-util" target="%s"/></configuration>\n' % MODULE)
-    args = [os.path.join(ROOT, "abi", "exports.txt"), os.path.join(BUILD, "tests", "declarations.txt"), MODULE,
-            os.path.join(ROOT, "tests", "vectors", "record.txt")]
+    args = [
+        os.path.join(ROOT, "abi", "exports.txt"),
+        os.path.join(BUILD, "tests", "declarations.txt"),
+        MODULE,
+        os.path.join(ROOT, "tests", "vectors", "record.txt"),
+    ]
     total = built = killed = 0
     alive = []
     for i, what, mutated in mutants(lines):
@@ -97,7 +116,21 @@ def main():
         copy[i] = mutated
         with open(os.path.join(work, "Tavbin.cs"), "w") as f:
             f.write("\n".join(copy))
-        if run(["mcs", "-langversion:7", "-target:library", "-nowarn:162,219,429", "-out:Tavbin.dll", "Tavbin.cs"], work, 120) != 0:
+        if (
+            run(
+                [
+                    "mcs",
+                    "-langversion:7",
+                    "-target:library",
+                    "-nowarn:162,219,429",
+                    "-out:Tavbin.dll",
+                    "Tavbin.cs",
+                ],
+                work,
+                120,
+            )
+            != 0
+        ):
             continue
         if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
             continue

@@ -22,11 +22,27 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FLIP = {ast.Lt: ast.LtE, ast.LtE: ast.Lt, ast.Gt: ast.GtE, ast.GtE: ast.Gt, ast.Eq: ast.NotEq, ast.NotEq: ast.Eq,
-        ast.Is: ast.IsNot, ast.IsNot: ast.Is, ast.In: ast.NotIn, ast.NotIn: ast.In}
-SWAP_EXC = {"OverflowError": "ValueError", "ValueError": "TypeError", "TypeError": "ValueError",
-            "EofError": "RangeError", "RangeError": "EofError", "InvalidArgError": "TooLargeError",
-            "TooLargeError": "InvalidArgError"}
+FLIP = {
+    ast.Lt: ast.LtE,
+    ast.LtE: ast.Lt,
+    ast.Gt: ast.GtE,
+    ast.GtE: ast.Gt,
+    ast.Eq: ast.NotEq,
+    ast.NotEq: ast.Eq,
+    ast.Is: ast.IsNot,
+    ast.IsNot: ast.Is,
+    ast.In: ast.NotIn,
+    ast.NotIn: ast.In,
+}
+SWAP_EXC = {
+    "OverflowError": "ValueError",
+    "ValueError": "TypeError",
+    "TypeError": "ValueError",
+    "EofError": "RangeError",
+    "RangeError": "EofError",
+    "InvalidArgError": "TooLargeError",
+    "TooLargeError": "InvalidArgError",
+}
 
 
 def mutation_points(tree):
@@ -71,12 +87,19 @@ def mutation_points(tree):
 
 def suite(lib, module, pure):
     env = {k: v for k, v in os.environ.items() if k not in ("TAVBIN_PURE", "TAVBIN_EXPECT_ACCELERATED")}
-    env.update(TAVBIN_LIBRARY=module, PYTHONPATH=lib, PYTHONDONTWRITEBYTECODE="1", TAVBIN_QUICK="1",
-               TAVBIN_EXPECT_ACCELERATED="0" if pure else "1")
+    env.update(
+        TAVBIN_LIBRARY=module,
+        PYTHONPATH=lib,
+        PYTHONDONTWRITEBYTECODE="1",
+        TAVBIN_QUICK="1",
+        TAVBIN_EXPECT_ACCELERATED="0" if pure else "1",
+    )
     if pure:
         env["TAVBIN_PURE"] = "1"
-    tests = [os.path.join(ROOT, "tests", "python", f"test_{n}.py") for n in ("values", "errors", "vectors", "lifetime",
-                                                                            "declarations")]
+    tests = [
+        os.path.join(ROOT, "tests", "python", f"test_{n}.py")
+        for n in ("values", "errors", "vectors", "lifetime", "declarations")
+    ]
     cmd = [sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider", *tests]
     try:
         return subprocess.run(cmd, env=env, capture_output=True, timeout=300).returncode == 0
@@ -105,7 +128,9 @@ def main():
     parser.add_argument("--jobs", type=int, default=2)
     args = parser.parse_args()
     args.lib, args.module = os.path.abspath(args.lib), os.path.abspath(args.module)
-    assert suite(args.lib, args.module, True) and suite(args.lib, args.module, False), "the suite fails unmutated"
+    assert suite(args.lib, args.module, True) and suite(
+        args.lib, args.module, False
+    ), "the suite fails unmutated"
     mutants = []
     for path in sorted(os.listdir(os.path.join(args.lib, "tavbin"))):
         if not path.endswith(".py"):
@@ -122,8 +147,11 @@ def main():
         for result in pool.map(lambda m: run_mutant(args, *m), mutants):
             results.append(result)
             path, lineno, what, killed = result
-            print(f"{'killed' if all(killed) else 'ALIVE ' if not any(killed) else 'half  '} "
-                  f"ctypes={int(killed[0])} fast={int(killed[1])} {path}:{lineno} {what}", flush=True)
+            print(
+                f"{'killed' if all(killed) else 'ALIVE ' if not any(killed) else 'half  '} "
+                f"ctypes={int(killed[0])} fast={int(killed[1])} {path}:{lineno} {what}",
+                flush=True,
+            )
     n = len(results)
     for i, name in enumerate(("ctypes", "fast")):
         print(f"{name}: {sum(r[3][i] for r in results)} of {n} mutants killed")

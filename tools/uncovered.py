@@ -17,5 +17,7 @@ for f in report["files"]:
             continue
         missed = [i for i, b in enumerate(ln["branches"]) if b["count"] == 0]
         if missed:
-            print(f"{f['file']}:{n}: branch {','.join(map(str, missed))} of {len(ln['branches'])} "
-                  f"never taken: {text}")
+            print(
+                f"{f['file']}:{n}: branch {','.join(map(str, missed))} of {len(ln['branches'])} "
+                f"never taken: {text}"
+            )

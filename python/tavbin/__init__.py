@@ -43,7 +43,16 @@ from ._errors import (
     TooLargeError,
     strerror,
 )
-from ._memory import load_u16, load_u32, load_u64, store_u16, store_u32, store_u64, zigzag_decode, zigzag_encode
+from ._memory import (
+    load_u16,
+    load_u32,
+    load_u64,
+    store_u16,
+    store_u32,
+    store_u64,
+    zigzag_decode,
+    zigzag_encode,
+)
 from ._reader import LsbBits, Reader
 from ._writer import Writer
 

@@ -91,7 +91,9 @@ class Borrowed:
     def _copy_or_refuse(self, obj: Any, writable: bool) -> None:
         view = memoryview(obj)  # TypeError if not bytes-like
         if writable:
-            raise TypeError(f"a writable, contiguous bytes-like object is required, not '{type(obj).__name__}'")
+            raise TypeError(
+                f"a writable, contiguous bytes-like object is required, not '{type(obj).__name__}'"
+            )
         copy = ctypes.create_string_buffer(view.tobytes(), view.nbytes)
         self._keep = copy
         self.address = ctypes.addressof(copy)

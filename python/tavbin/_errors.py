@@ -54,7 +54,9 @@ class Error(Exception):
     default_status: Optional[Status] = None
     status: Any
 
-    def __init__(self, status: Optional[int] = None, where: Optional[str] = None, offset: Optional[int] = None) -> None:
+    def __init__(
+        self, status: Optional[int] = None, where: Optional[str] = None, offset: Optional[int] = None
+    ) -> None:
         if status is None:
             status = self.default_status
         try:

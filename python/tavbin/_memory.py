@@ -32,7 +32,9 @@ def _load(fn: Callable[..., int], out: Any, data: BytesLike, order: int, offset:
     return out.value
 
 
-def _store(fn: Callable[..., int], buffer: BytesLike, value: int, high: int, order: int, offset: int, where: str) -> None:
+def _store(
+    fn: Callable[..., int], buffer: BytesLike, value: int, high: int, order: int, offset: int, where: str
+) -> None:
     value = check_int(value, 0, high, "value")
     order = check_int(order, 0, U32_MAX, "order")
     offset = check_int(offset, 0, U64_MAX, "offset")

@@ -152,8 +152,12 @@ def load_library(
         (f"the package's copy {bundled}", bundled if os.path.exists(bundled) else None, "not present", {}),
         # By name on Windows: the classic search order, PATH included, which
         # Python 3.8+ otherwise leaves out.
-        (f"{LIBRARY_NAME} by the system loader's search", LIBRARY_NAME, "",
-         {"winmode": 0} if sys.platform == "win32" else {}),
+        (
+            f"{LIBRARY_NAME} by the system loader's search",
+            LIBRARY_NAME,
+            "",
+            {"winmode": 0} if sys.platform == "win32" else {},
+        ),
     ]
     if from_env:
         candidates = candidates[:1]

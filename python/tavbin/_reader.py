@@ -56,7 +56,8 @@ class _Out(ctypes.Union):
 
 
 _c_u8, _c_i8, _c_u16, _c_i16, _c_u32, _c_i32, _c_f32, _c_u64, _c_i64, _c_f64 = (
-    unchecked("tavbin_" + kind) for kind in ("u8", "i8", "u16", "i16", "u32", "i32", "f32", "u64", "i64", "f64")
+    unchecked("tavbin_" + kind)
+    for kind in ("u8", "i8", "u16", "i16", "u32", "i32", "f32", "u64", "i64", "f64")
 )
 _c_peek_u8, _c_peek_u16, _c_peek_u32, _c_peek_u64 = (unchecked(f"tavbin_peek_u{w}") for w in (8, 16, 32, 64))
 _c_u8_at, _c_u16_at, _c_u32_at, _c_u64_at = (unchecked(f"tavbin_u{w}_at") for w in (8, 16, 32, 64))
@@ -84,8 +85,16 @@ _Owner = owner_type(ReaderHandle, lib.tavbin_close)
 # The array.array type code of each kind, for this platform's C types.
 ARRAY_CODES = {}
 for _kind, _codes in (
-    ("u8", "B"), ("i8", "b"), ("u16", "H"), ("i16", "h"), ("u32", "IL"), ("i32", "il"),
-    ("u64", "QL"), ("i64", "ql"), ("f32", "f"), ("f64", "d"),
+    ("u8", "B"),
+    ("i8", "b"),
+    ("u16", "H"),
+    ("i16", "h"),
+    ("u32", "IL"),
+    ("i32", "il"),
+    ("u64", "QL"),
+    ("i64", "ql"),
+    ("f32", "f"),
+    ("f64", "d"),
 ):
     _width = int(_kind[1:]) // 8
     ARRAY_CODES[_kind] = next(c for c in _codes if _array(c).itemsize == _width)

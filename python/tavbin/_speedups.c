@@ -68,16 +68,43 @@ static const struct {
   const char *name;
   size_t offset;
 } NAMES[] = {
-#define E(field, name) {name, offsetof(struct functions, field)}
-    E(tell, "tavbin_tell"), E(remaining, "tavbin_remaining"), E(u8, "tavbin_u8"), E(i8, "tavbin_i8"),
-    E(u16, "tavbin_u16"), E(i16, "tavbin_i16"), E(u32, "tavbin_u32"), E(i32, "tavbin_i32"), E(f32, "tavbin_f32"),
-    E(u64, "tavbin_u64"), E(i64, "tavbin_i64"), E(f64, "tavbin_f64"), E(peek_u8, "tavbin_peek_u8"),
-    E(peek_u16, "tavbin_peek_u16"), E(peek_u32, "tavbin_peek_u32"), E(peek_u64, "tavbin_peek_u64"),
-    E(u8_at, "tavbin_u8_at"), E(u16_at, "tavbin_u16_at"), E(u32_at, "tavbin_u32_at"), E(u64_at, "tavbin_u64_at"),
-    E(leb128, "tavbin_leb128"), E(bytes, "tavbin_bytes"), E(w_data, "tavbinw_data"), E(w_len, "tavbinw_len"),
-    E(w_bytes, "tavbinw_bytes"), E(w_u8, "tavbinw_u8"), E(w_u16, "tavbinw_u16"), E(w_i16, "tavbinw_i16"),
-    E(w_u32, "tavbinw_u32"), E(w_i32, "tavbinw_i32"), E(w_f32, "tavbinw_f32"), E(w_u64, "tavbinw_u64"),
-    E(w_i64, "tavbinw_i64"), E(w_f64, "tavbinw_f64"), E(w_leb128, "tavbinw_leb128"),
+#define E(field, name)                                                                                       \
+  { name, offsetof(struct functions, field) }
+    E(tell, "tavbin_tell"),
+    E(remaining, "tavbin_remaining"),
+    E(u8, "tavbin_u8"),
+    E(i8, "tavbin_i8"),
+    E(u16, "tavbin_u16"),
+    E(i16, "tavbin_i16"),
+    E(u32, "tavbin_u32"),
+    E(i32, "tavbin_i32"),
+    E(f32, "tavbin_f32"),
+    E(u64, "tavbin_u64"),
+    E(i64, "tavbin_i64"),
+    E(f64, "tavbin_f64"),
+    E(peek_u8, "tavbin_peek_u8"),
+    E(peek_u16, "tavbin_peek_u16"),
+    E(peek_u32, "tavbin_peek_u32"),
+    E(peek_u64, "tavbin_peek_u64"),
+    E(u8_at, "tavbin_u8_at"),
+    E(u16_at, "tavbin_u16_at"),
+    E(u32_at, "tavbin_u32_at"),
+    E(u64_at, "tavbin_u64_at"),
+    E(leb128, "tavbin_leb128"),
+    E(bytes, "tavbin_bytes"),
+    E(w_data, "tavbinw_data"),
+    E(w_len, "tavbinw_len"),
+    E(w_bytes, "tavbinw_bytes"),
+    E(w_u8, "tavbinw_u8"),
+    E(w_u16, "tavbinw_u16"),
+    E(w_i16, "tavbinw_i16"),
+    E(w_u32, "tavbinw_u32"),
+    E(w_i32, "tavbinw_i32"),
+    E(w_f32, "tavbinw_f32"),
+    E(w_u64, "tavbinw_u64"),
+    E(w_i64, "tavbinw_i64"),
+    E(w_f64, "tavbinw_f64"),
+    E(w_leb128, "tavbinw_leb128"),
 #undef E
 };
 
@@ -94,9 +121,8 @@ static PyObject *check_int, *check_float, *writer_bytes;
 /* ------------------------------------------------------------------------ */
 
 typedef struct {
-  PyObject_HEAD
-  PyObject *owner; /* the ctypes object owning the C handle, or NULL */
-  void *h;         /* the handle it holds */
+  PyObject_HEAD PyObject *owner; /* the ctypes object owning the C handle, or NULL */
+  void *h;                       /* the handle it holds */
 } Handle;
 
 static int handle_traverse(Handle *self, visitproc visit, void *arg) {
@@ -237,15 +263,15 @@ static int float_arg(PyObject *v, int binary32, double *out) {
 
 #define R(self) ((tavbin_reader *)((Handle *)(self))->h)
 
-#define READ(name, T, box)                                                  \
-  static PyObject *r_##name(PyObject *self, PyObject *unused) {             \
-    (void)unused;                                                           \
-    tavbin_reader *h = R(self);                                             \
-    uint64_t at = F.tell(h);                                                \
-    T v;                                                                    \
-    st s = F.name(h, &v);                                                   \
-    if (s) return fail(self, h ? s : 3, #name, at);                         \
-    return box(v);                                                          \
+#define READ(name, T, box)                                                                                   \
+  static PyObject *r_##name(PyObject *self, PyObject *unused) {                                              \
+    (void)unused;                                                                                            \
+    tavbin_reader *h = R(self);                                                                              \
+    uint64_t at = F.tell(h);                                                                                 \
+    T v;                                                                                                     \
+    st s = F.name(h, &v);                                                                                    \
+    if (s) return fail(self, h ? s : 3, #name, at);                                                          \
+    return box(v);                                                                                           \
   }
 READ(u8, uint8_t, PyLong_FromLong)
 READ(i8, int8_t, PyLong_FromLong)
@@ -262,15 +288,15 @@ READ(peek_u16, uint16_t, PyLong_FromLong)
 READ(peek_u32, uint32_t, PyLong_FromUnsignedLong)
 READ(peek_u64, uint64_t, PyLong_FromUnsignedLongLong)
 
-#define READ_AT(name, T, box)                                               \
-  static PyObject *r_##name(PyObject *self, PyObject *arg) {                \
-    uint64_t offset;                                                        \
-    if (size_arg(arg, "offset", &offset) < 0) return NULL;                  \
-    tavbin_reader *h = R(self);                                             \
-    T v;                                                                    \
-    st s = F.name(h, offset, &v);                                           \
-    if (s) return fail(self, s, #name, F.tell(h));                          \
-    return box(v);                                                          \
+#define READ_AT(name, T, box)                                                                                \
+  static PyObject *r_##name(PyObject *self, PyObject *arg) {                                                 \
+    uint64_t offset;                                                                                         \
+    if (size_arg(arg, "offset", &offset) < 0) return NULL;                                                   \
+    tavbin_reader *h = R(self);                                                                              \
+    T v;                                                                                                     \
+    st s = F.name(h, offset, &v);                                                                            \
+    if (s) return fail(self, s, #name, F.tell(h));                                                           \
+    return box(v);                                                                                           \
   }
 READ_AT(u8_at, uint8_t, PyLong_FromLong)
 READ_AT(u16_at, uint16_t, PyLong_FromLong)
@@ -281,7 +307,8 @@ static PyObject *r_leb128(PyObject *self, PyObject *const *args, Py_ssize_t narg
   static const char *const names[] = {"max_bytes", NULL};
   PyObject *arg = NULL;
   Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-  if (nargs + nkw > 1 || (nkw == 1 && PyUnicode_CompareWithASCIIString(PyTuple_GET_ITEM(kwnames, 0), names[0]))) {
+  if (nargs + nkw > 1 ||
+      (nkw == 1 && PyUnicode_CompareWithASCIIString(PyTuple_GET_ITEM(kwnames, 0), names[0]))) {
     PyErr_SetString(PyExc_TypeError, "leb128() takes at most one argument, max_bytes");
     return NULL;
   }
@@ -427,8 +454,10 @@ static PyObject *r_remaining(PyObject *self, PyObject *unused) {
   return PyLong_FromUnsignedLongLong(F.remaining(h));
 }
 
-#define NOARGS(name, doc) {#name, (PyCFunction)r_##name, METH_NOARGS, doc}
-#define ONEARG(name, doc) {#name, (PyCFunction)r_##name, METH_O, doc}
+#define NOARGS(name, doc)                                                                                    \
+  { #name, (PyCFunction)r_##name, METH_NOARGS, doc }
+#define ONEARG(name, doc)                                                                                    \
+  { #name, (PyCFunction)r_##name, METH_O, doc }
 static PyMethodDef reader_methods[] = {
     NOARGS(u8, "Read one byte, unsigned."),
     NOARGS(i8, "Read one byte, two's complement signed."),
@@ -449,10 +478,12 @@ static PyMethodDef reader_methods[] = {
     ONEARG(u32_at, "The unsigned 32-bit value at byte `offset`."),
     ONEARG(u64_at, "The unsigned 64-bit value at byte `offset`."),
     {"leb128", (PyCFunction)(void (*)(void))r_leb128, METH_FASTCALL | METH_KEYWORDS,
-     "leb128(max_bytes=10)\n--\n\nRead an unsigned LEB128 number of at most max_bytes bytes (above 10 acts as 10)."},
+     "leb128(max_bytes=10)\n--\n\nRead an unsigned LEB128 number of at most max_bytes bytes (above 10 acts "
+     "as 10)."},
     ONEARG(bytes, "Read a block of n bytes. EofError (recorded, nothing read) if fewer remain."),
     {"array", (PyCFunction)(void (*)(void))r_array, METH_FASTCALL,
-     "array(kind, count)\n--\n\nRead count values of kind in the reader's byte order, in one block read, as an "
+     "array(kind, count)\n--\n\nRead count values of kind in the reader's byte order, in one block read, as "
+     "an "
      "array.array."},
     NOARGS(tell, "Byte offset of the cursor. A partly read byte counts as not read."),
     NOARGS(remaining, "Bytes from the cursor to the end (the bit position is ignored)."),
@@ -464,14 +495,14 @@ static PyMethodDef reader_methods[] = {
 
 #define W(self) ((tavbin_writer *)((Handle *)(self))->h)
 
-#define APPEND_INT(name, T, is_signed, lo, hi)                              \
-  static PyObject *w_##name(PyObject *self, PyObject *arg) {                \
-    unsigned long long v;                                                   \
-    if (int_arg(arg, is_signed, lo, hi, "value", &v) < 0) return NULL;      \
-    tavbin_writer *h = W(self);                                             \
-    st s = F.w_##name(h, (T)v);                                             \
-    if (s) return fail(self, s, #name, F.w_len(h));                         \
-    Py_RETURN_NONE;                                                         \
+#define APPEND_INT(name, T, is_signed, lo, hi)                                                               \
+  static PyObject *w_##name(PyObject *self, PyObject *arg) {                                                 \
+    unsigned long long v;                                                                                    \
+    if (int_arg(arg, is_signed, lo, hi, "value", &v) < 0) return NULL;                                       \
+    tavbin_writer *h = W(self);                                                                              \
+    st s = F.w_##name(h, (T)v);                                                                              \
+    if (s) return fail(self, s, #name, F.w_len(h));                                                          \
+    Py_RETURN_NONE;                                                                                          \
   }
 APPEND_INT(u8, uint8_t, 0, 0, UINT8_MAX)
 APPEND_INT(u16, uint16_t, 0, 0, UINT16_MAX)
@@ -482,14 +513,14 @@ APPEND_INT(u64, uint64_t, 0, 0, UINT64_MAX)
 APPEND_INT(i64, int64_t, 1, INT64_MIN, INT64_MAX)
 APPEND_INT(leb128, uint64_t, 0, 0, UINT64_MAX)
 
-#define APPEND_FLOAT(name, T, binary32)                                     \
-  static PyObject *w_##name(PyObject *self, PyObject *arg) {                \
-    double v;                                                               \
-    if (float_arg(arg, binary32, &v) < 0) return NULL;                      \
-    tavbin_writer *h = W(self);                                             \
-    st s = F.w_##name(h, (T)v);                                             \
-    if (s) return fail(self, s, #name, F.w_len(h));                         \
-    Py_RETURN_NONE;                                                         \
+#define APPEND_FLOAT(name, T, binary32)                                                                      \
+  static PyObject *w_##name(PyObject *self, PyObject *arg) {                                                 \
+    double v;                                                                                                \
+    if (float_arg(arg, binary32, &v) < 0) return NULL;                                                       \
+    tavbin_writer *h = W(self);                                                                              \
+    st s = F.w_##name(h, (T)v);                                                                              \
+    if (s) return fail(self, s, #name, F.w_len(h));                                                          \
+    Py_RETURN_NONE;                                                                                          \
   }
 APPEND_FLOAT(f32, float, 1)
 APPEND_FLOAT(f64, double, 0)
@@ -528,7 +559,8 @@ static Py_ssize_t w_length(PyObject *self) {
 
 #undef NOARGS
 #undef ONEARG
-#define ONEARG(name, doc) {#name, (PyCFunction)w_##name, METH_O, doc}
+#define ONEARG(name, doc)                                                                                    \
+  { #name, (PyCFunction)w_##name, METH_O, doc }
 static PyMethodDef writer_methods[] = {
     ONEARG(u8, "Append one byte, 0 to 255."),
     ONEARG(u16, "Append an unsigned 16-bit integer in the writer's byte order."),
@@ -557,7 +589,8 @@ static PyType_Slot reader_slots[] = {
     {0, NULL},
 };
 static PyType_Spec reader_spec = {"tavbin._speedups.Reader", sizeof(Handle), 0,
-                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, reader_slots};
+                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                                  reader_slots};
 
 static PyType_Slot writer_slots[] = {
     {Py_tp_doc, "The compiled calls of tavbin.Writer."},
@@ -570,7 +603,8 @@ static PyType_Slot writer_slots[] = {
     {0, NULL},
 };
 static PyType_Spec writer_spec = {"tavbin._speedups.Writer", sizeof(Handle), 0,
-                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, writer_slots};
+                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
+                                  writer_slots};
 
 /* bind(addresses, check_int, check_float, writer_bytes, codes, array_type,
  * array_code, host_order): addresses maps each function's name to its address
@@ -578,8 +612,8 @@ static PyType_Spec writer_spec = {"tavbin._speedups.Writer", sizeof(Handle), 0,
 static PyObject *bind(PyObject *module, PyObject *args) {
   (void)module;
   PyObject *addresses, *ci, *cf, *wb, *codes, *at, *ac, *ho;
-  if (!PyArg_ParseTuple(args, "O!OOOO!OOO:bind", &PyDict_Type, &addresses, &ci, &cf, &wb, &PyDict_Type, &codes, &at,
-                        &ac, &ho))
+  if (!PyArg_ParseTuple(args, "O!OOOO!OOO:bind", &PyDict_Type, &addresses, &ci, &cf, &wb, &PyDict_Type,
+                        &codes, &at, &ac, &ho))
     return NULL;
   if (bound) {
     PyErr_SetString(PyExc_RuntimeError, "bind() was already called");
@@ -616,12 +650,13 @@ static PyObject *bind(PyObject *module, PyObject *args) {
 }
 
 static PyMethodDef module_methods[] = {
-    {"bind", bind, METH_VARARGS, "Hand the module the addresses of the C functions and the package's checks."},
+    {"bind", bind, METH_VARARGS,
+     "Hand the module the addresses of the C functions and the package's checks."},
     {NULL, NULL, 0, NULL},
 };
 
-static struct PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "tavbin._speedups", NULL, -1, module_methods,
-                                        NULL, NULL, NULL, NULL};
+static struct PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "tavbin._speedups", NULL, -1, module_methods, NULL, NULL, NULL, NULL};
 
 PyMODINIT_FUNC PyInit__speedups(void) {
   PyObject *m = PyModule_Create(&module_def);

@@ -8,13 +8,16 @@
 
 int main(void) {
   char numbers[32];
-  snprintf(numbers, sizeof numbers, "%d.%d.%d", TAVBIN_VERSION_MAJOR, TAVBIN_VERSION_MINOR, TAVBIN_VERSION_PATCH);
+  snprintf(numbers, sizeof numbers, "%d.%d.%d", TAVBIN_VERSION_MAJOR, TAVBIN_VERSION_MINOR,
+           TAVBIN_VERSION_PATCH);
   if (strcmp(TAVBIN_VERSION_STRING, PACKAGE_VERSION) != 0 || strcmp(numbers, PACKAGE_VERSION) != 0) {
-    printf("consumer: header version %s (%s), package version %s\n", TAVBIN_VERSION_STRING, numbers, PACKAGE_VERSION);
+    printf("consumer: header version %s (%s), package version %s\n", TAVBIN_VERSION_STRING, numbers,
+           PACKAGE_VERSION);
     return 1;
   }
   tavbin_writer *w = tavbinw_open(0, TAVBIN_LITTLE_ENDIAN);
-  if (w == NULL || tavbinw_u32(w, 0xCAFEF00Du) != TAVBIN_OK || tavbinw_string_u32(w, "hi", 2) != TAVBIN_OK) return 1;
+  if (w == NULL || tavbinw_u32(w, 0xCAFEF00Du) != TAVBIN_OK || tavbinw_string_u32(w, "hi", 2) != TAVBIN_OK)
+    return 1;
   tavbin_reader *r = tavbin_open(tavbinw_data(w), tavbinw_len(w), TAVBIN_LITTLE_ENDIAN);
   uint32_t magic = 0;
   char name[8];

@@ -128,7 +128,9 @@ def test_a_library_setting_that_does_not_load_is_an_error_naming_it(tmp_path, se
     result = import_elsewhere(tmp_path, {"TAVBIN_LIBRARY": setting})
     assert result.returncode != 0
     last = result.stderr.splitlines()[-1]
-    assert last.startswith(f"OSError: cannot load the binary-read-util module named by TAVBIN_LIBRARY={setting}: ")
+    assert last.startswith(
+        f"OSError: cannot load the binary-read-util module named by TAVBIN_LIBRARY={setting}: "
+    )
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="LD_LIBRARY_PATH is the Linux loader's")
@@ -139,7 +141,9 @@ def test_nothing_loads_one_error_lists_every_attempt(tmp_path):
     start = lines.index("OSError: cannot load the binary-read-util module; tried:")
     tried = lines[start + 1 :]
     assert tried[0] == "  TAVBIN_LIBRARY: not set"
-    assert tried[1] == f"  the package's copy {tmp_path / 'pkg' / 'tavbin' / _native.LIBRARY_NAME}: not present"
+    assert (
+        tried[1] == f"  the package's copy {tmp_path / 'pkg' / 'tavbin' / _native.LIBRARY_NAME}: not present"
+    )
     assert tried[2].startswith(f"  {_native.LIBRARY_NAME} by the system loader's search: ")
     assert len(tried) == 3
 

@@ -38,7 +38,11 @@ BUFFERS = [
     ("mmap", lambda p: anonymous_mmap(), True),
     ("read-only mmap", read_only_mmap, True),
     ("array.array", lambda p: array.array("B", PAYLOAD), True),
-    ("strided memoryview (copied)", lambda p: memoryview(bytearray(b"".join(bytes([b, 0]) for b in PAYLOAD)))[::2], False),
+    (
+        "strided memoryview (copied)",
+        lambda p: memoryview(bytearray(b"".join(bytes([b, 0]) for b in PAYLOAD)))[::2],
+        False,
+    ),
 ]
 
 

@@ -16,8 +16,16 @@ orders = st.sampled_from(sorted(ORDERS))
 
 # Reader method -> struct format character.
 FIXED = {
-    "u8": "B", "i8": "b", "u16": "H", "i16": "h", "u32": "I",
-    "i32": "i", "f32": "f", "u64": "Q", "i64": "q", "f64": "d",
+    "u8": "B",
+    "i8": "b",
+    "u16": "H",
+    "i16": "h",
+    "u32": "I",
+    "i32": "i",
+    "f32": "f",
+    "u64": "Q",
+    "i64": "q",
+    "f64": "d",
 }
 PEEKS = {"peek_u8": "B", "peek_u16": "H", "peek_u32": "I", "peek_u64": "Q"}
 ABSOLUTE = {"u8_at": "B", "u16_at": "H", "u32_at": "I", "u64_at": "Q"}
@@ -101,7 +109,9 @@ KINDS = {
     "bytes": (st.binary(max_size=20), None),
     "string_u32": (st.binary(max_size=20), None),
 }
-ops = st.lists(st.sampled_from(sorted(KINDS)).flatmap(lambda k: st.tuples(st.just(k), KINDS[k][0])), max_size=25)
+ops = st.lists(
+    st.sampled_from(sorted(KINDS)).flatmap(lambda k: st.tuples(st.just(k), KINDS[k][0])), max_size=25
+)
 
 
 def leb128_encode(n):

@@ -10,7 +10,9 @@ import pytest
 
 import tavbin
 
-FILE = pathlib.Path(os.environ.get("TAVBIN_VECTORS") or pathlib.Path(__file__).parents[1] / "vectors" / "record.txt")
+FILE = pathlib.Path(
+    os.environ.get("TAVBIN_VECTORS") or pathlib.Path(__file__).parents[1] / "vectors" / "record.txt"
+)
 ERRORS = {
     "eof": tavbin.EofError,
     "range": tavbin.RangeError,
@@ -102,7 +104,9 @@ def run_case(lines):
             call = lambda v: getattr(tavbin, op)(int(v))  # noqa: E731
         else:
             target = getattr(reader, op)
-            call = lambda *vs: target(*(v if v.isalpha() or v[0].isalpha() else number(v) for v in vs))  # noqa: E731
+            call = lambda *vs: target(
+                *(v if v.isalpha() or v[0].isalpha() else number(v) for v in vs)
+            )  # noqa: E731
         if outcome[0] == "ok":
             got = call(*args)
             want = outcome[1:]

@@ -46,7 +46,9 @@ def build_wheel(pip, package, out, bundle, env):
     # From a copy of its own: building writes build/ and *.egg-info beside the
     # sources, and a build directory used before would skip the compiler.
     source = out + "-src"
-    shutil.copytree(package, source, ignore=shutil.ignore_patterns("build", "dist", "*.egg-info", "__pycache__"))
+    shutil.copytree(
+        package, source, ignore=shutil.ignore_patterns("build", "dist", "*.egg-info", "__pycache__")
+    )
     os.makedirs(out)
     env = dict(env)
     if bundle:
@@ -81,8 +83,14 @@ def main() -> int:
     venv = os.path.join(args.work, "venv")
     bindir = os.path.join(venv, "Scripts" if os.name == "nt" else "bin")
     pip = os.path.join(bindir, "pip")
-    env = {k: v for k, v in os.environ.items() if k not in ("TAVBIN_LIBRARY", "PYTHONPATH", "PYTHONHOME", "TAVBIN_PURE")}
-    env.update(PIP_DISABLE_PIP_VERSION_CHECK="1", PIP_NO_INPUT="1", PIP_CACHE_DIR=os.path.join(args.work, "cache"))
+    env = {
+        k: v
+        for k, v in os.environ.items()
+        if k not in ("TAVBIN_LIBRARY", "PYTHONPATH", "PYTHONHOME", "TAVBIN_PURE")
+    }
+    env.update(
+        PIP_DISABLE_PIP_VERSION_CHECK="1", PIP_NO_INPUT="1", PIP_CACHE_DIR=os.path.join(args.work, "cache")
+    )
     # The venv sees the system's setuptools and wheel: nothing comes from the network.
     run([sys.executable, "-m", "venv", "--system-site-packages", venv], env=env)
 
@@ -101,12 +109,17 @@ def main() -> int:
         # Where the extension cannot be compiled, the package still builds and
         # installs, and runs on ctypes.
         broken = dict(env, CC=os.path.join(args.work, "no-such-compiler"))
-        wheel_file, names, _ = build_wheel(pip, source, os.path.join(args.work, "dist-no-compiler"), None, broken)
+        wheel_file, names, _ = build_wheel(
+            pip, source, os.path.join(args.work, "dist-no-compiler"), None, broken
+        )
         assert not any(n.startswith("tavbin/_speedups") for n in names), names
         run([pip, "install", "--no-index", "--no-deps", "--force-reinstall", wheel_file], env=env)
         plain = "import tavbin; assert not tavbin.ACCELERATED; assert tavbin.Reader(b'abcd').u16() == 0x6162"
-        run([os.path.join(bindir, "python"), "-c", plain], env=dict(env, TAVBIN_LIBRARY=os.path.abspath(args.bundle)),
-            cwd=args.work)
+        run(
+            [os.path.join(bindir, "python"), "-c", plain],
+            env=dict(env, TAVBIN_LIBRARY=os.path.abspath(args.bundle)),
+            cwd=args.work,
+        )
 
     dll = args.dll
     if not dll:
