@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Static analysis of the library and its C++ wrapper: clang-tidy with the
+# Formatting of every C, C++ and Python file, then static analysis of the library
+# and its C++ wrapper: clang-tidy with the
 # committed .clang-tidy (every finding is an error; a header is checked through a
 # source that includes it: tavbin.h through src/tavbin.cpp, tavbin.hpp through
 # tests/header_hpp.cpp, which uses every template of it) and cppcheck, on src/
 # and include/. Uses the `lint` preset's compile commands for the library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Formatting first: every C and C++ file as .clang-format says, every Python file
+# as black says at the same width. A file that is not formatted fails the lint.
+echo "--- clang-format"
+git ls-files -z '*.c' '*.cpp' '*.h' '*.hpp' | xargs -0 clang-format --dry-run --Werror
+echo "--- black"
+git ls-files -z '*.py' | xargs -0 black --check --quiet --line-length 110
 cmake --preset lint >/dev/null
 echo "--- clang-tidy"
 clang-tidy --quiet -p build/lint src/tavbin.cpp
