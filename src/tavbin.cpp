@@ -382,12 +382,18 @@ TAVBIN_NOINLINE tavbin_status leb128_bytewise(tavbin_reader *r, uint64_t *out, u
 }
 
 // The end of a string read that fits: the bytes, the terminator, the cursor
-// past them, the length. `Copy` moves the bytes; `aligned` says bit_pos is 0
-// already.
-template <typename Copy>
+// past them, the length. `Short`: the length is 8 to 32, copied in place;
+// `aligned` says bit_pos is 0 already. (A flag, not the copy function: clang's
+// function sanitizer checks a call through a pointer with a C++ runtime that a C
+// program linked to the library does not have.)
+template <bool Short>
 inline tavbin_status string_take(tavbin_reader *r, uint64_t p, char *dst, uint64_t len, uint64_t *out_len,
-                                 Copy copy, bool aligned) {
-  copy(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
+                                 bool aligned) {
+  if constexpr (Short) {
+    copy_8_to_32(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
+  } else {
+    copy_bytes(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
+  }
   dst[len] = '\0';
   r->pos = p + 4 + len;
   if (!aligned) r->bit_pos = 0;
@@ -400,7 +406,7 @@ inline tavbin_status string_take(tavbin_reader *r, uint64_t p, char *dst, uint64
 // read a stack frame.
 TAVBIN_NOINLINE tavbin_status string_take_other(tavbin_reader *r, uint64_t p, char *dst, uint64_t len,
                                                 uint64_t *out_len) {
-  return string_take(r, p, dst, len, out_len, copy_bytes, false);
+  return string_take<false>(r, p, dst, len, out_len, false);
 }
 
 // The string at p, the aligned position. Nothing moves until the whole string
@@ -415,7 +421,7 @@ inline tavbin_status string_at(tavbin_reader *r, uint64_t p, char *dst, uint64_t
   if (len > max_len || dst_cap <= len) return record(r, TAVBIN_TOO_LARGE);
   if (avail_at(r, p + 4) < len) return record(r, TAVBIN_EOF);
   if (TAVBIN_UNLIKELY(len - 8 > 24)) return string_take_other(r, p, dst, len, out_len);
-  return string_take(r, p, dst, len, out_len, copy_8_to_32, aligned);
+  return string_take<true>(r, p, dst, len, out_len, aligned);
 }
 
 // A string after a partly read byte, out of line: the common path then tests
