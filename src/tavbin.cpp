@@ -165,9 +165,10 @@ inline void copy_8_to_32(uint8_t *dst, const uint8_t *src, uint64_t n) {
   std::memcpy(dst + n - 8, &v, 8);
 }
 
-// Copies n bytes of src to dst. A string's few bytes go without a call into the
-// C runtime (which costs more than moving them); longer runs go to memcpy.
-inline void copy_bytes(uint8_t *dst, const uint8_t *src, uint64_t n) {
+// Copies n bytes of src to dst, n outside 8 to 32 (copy_8_to_32 takes those).
+// A string's few bytes go without a call into the C runtime (which costs more
+// than moving them); longer runs go to memcpy.
+inline void copy_short_or_long(uint8_t *dst, const uint8_t *src, uint64_t n) {
   if (n < 8) {
     if (n >= 4) {
       uint32_t v;
@@ -181,8 +182,6 @@ inline void copy_bytes(uint8_t *dst, const uint8_t *src, uint64_t n) {
       dst[n / 2] = src[n / 2];
       dst[n - 1] = src[n - 1];
     }
-  } else if (n <= 32) {
-    copy_8_to_32(dst, src, n);
   } else {
     std::memcpy(dst, src, static_cast<size_t>(n));
   }
@@ -392,7 +391,7 @@ inline tavbin_status string_take(tavbin_reader *r, uint64_t p, char *dst, uint64
   if constexpr (Short) {
     copy_8_to_32(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
   } else {
-    copy_bytes(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
+    copy_short_or_long(reinterpret_cast<uint8_t *>(dst), r->data + p + 4, len);
   }
   dst[len] = '\0';
   r->pos = p + 4 + len;

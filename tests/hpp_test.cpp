@@ -155,6 +155,9 @@ TEST(HppReader, ResultsCarryTheStatusAndOnlyAValueOnSuccess) {
   };
   for (const auto &c : cases)
     EXPECT_EQ(c.got.status, c.want);
+  const auto at = r.u32_at(1); // an absolute read carries its value too
+  EXPECT_EQ(at.status, TAVBIN_OK);
+  EXPECT_EQ(at.value, 0x9A785634u);
   EXPECT_EQ(r.last_error(), TAVBIN_OK);
   EXPECT_EQ(r.u8().status, TAVBIN_EOF);
   EXPECT_EQ(r.last_error_code(), tavbin::errc::eof);
