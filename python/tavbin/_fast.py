@@ -7,11 +7,11 @@ comes from the same Python classes the ctypes path uses.
 
 from __future__ import annotations
 
+from array import array
+
 from . import _speedups  # ImportError where it was not built
 from ._errors import check_float, check_int
 from ._native import FUNCTIONS, address
-from array import array
-
 from ._reader import ARRAY_CODES, HOST_ORDER, ReaderAPI, array_code
 from ._writer import WriterAPI
 
