@@ -13,9 +13,11 @@
 #                                       regex (floors always included); prints the
 #                                       goals and leaves the note as it is
 #   SMOKE=1 bench/run.sh                every operation once, briefly, then the
-#                                       report, one callgrind count and the Python
-#                                       timing script on tiny counts: proves it all
-#                                       runs (CI), measures nothing, writes no note
+#                                       report, one callgrind count, the Python
+#                                       timing script on tiny counts and the C#
+#                                       benchmarks once (bench/dotnet/run.sh): proves
+#                                       it all runs (CI), measures nothing, writes no
+#                                       note
 #
 # Run it on a machine as quiet as you can make it: every ratio compares two
 # operations timed side by side, interleaved and repeated, so background load
@@ -56,7 +58,13 @@ if [[ -n ${SMOKE:-} ]]; then
   "$py" bench/callgrind.py --driver "$out/bench/tavbin_count" read/u32_be >/dev/null
   TAVBIN_LIBRARY="$out/libbinary-read-util.so.1" PYTHONPATH=python /usr/bin/python3 bench/python_read.py \
     --count 1000 --repeat 1 >/dev/null
-  echo "bench/run.sh: every benchmark, the report, callgrind and the Python timing ran (nothing measured)"
+  # The C# benchmarks: each once, and the PE export readers compared on a few DLLs.
+  if command -v dotnet >/dev/null; then
+    SMOKE=1 bench/dotnet/run.sh >/dev/null
+  else
+    echo "bench/run.sh: no .NET SDK (dotnet): the C# benchmarks did not run"
+  fi
+  echo "bench/run.sh: every benchmark, the report, callgrind, the Python timing and the C# benchmarks ran (nothing measured)"
   exit 0
 fi
 load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)

@@ -1,9 +1,11 @@
 // The cost of one value read through the binding, against the framework's readers
 // over the same 4,000 bytes. Each benchmark reads 1,000 values and reports the time
-// per value. TAVBIN_LIBRARY names the module to load.
+// per value. TAVBIN_LIBRARY names the module to load. PeBench.cs is the other
+// half: a real parser over the binding and over BinaryPrimitives.
 using System;
 using System.Buffers.Binary;
 using System.IO;
+using System.Linq;
 using System.Runtime.InteropServices;
 using BenchmarkDotNet.Attributes;
 using BenchmarkDotNet.Running;
@@ -96,5 +98,26 @@ public class Calls
 
 public static class Program
 {
-    public static void Main(string[] args) => BenchmarkSwitcher.FromAssembly(typeof(Calls).Assembly).Run(args);
+    // "pe DIR..." runs the PE export readers side by side (PeBench.cs); "smoke" calls
+    // each benchmark once, outside BenchmarkDotNet (its in-process run cannot take the
+    // disassembler, and a generated project takes a minute to build); anything else
+    // goes to BenchmarkDotNet.
+    public static int Main(string[] args)
+    {
+        if (args.Length > 0 && args[0] == "pe")
+            return PeBench.Run(args.Skip(1).ToArray());
+        if (args.Length > 0 && args[0] == "smoke")
+        {
+            var calls = new Calls();
+            calls.Setup();
+            var benchmarks = typeof(Calls).GetMethods().Where(m => m.IsDefined(typeof(BenchmarkAttribute), false)).ToList();
+            foreach (var m in benchmarks)
+                m.Invoke(calls, null);
+            calls.Cleanup();
+            Console.WriteLine($"smoke: each of the {benchmarks.Count} benchmarks ran once (nothing measured)");
+            return 0;
+        }
+        BenchmarkSwitcher.FromAssembly(typeof(Calls).Assembly).Run(args);
+        return 0;
+    }
 }
