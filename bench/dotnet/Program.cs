@@ -79,6 +79,33 @@ public class Calls
         return values[N - 1];
     }
 
+    // The fixed costs of a parser over the binding: a reader over an array (pinned
+    // while it lives), and a sub-reader, each disposed again.
+    [Benchmark(OperationsPerInvoke = N, Description = "new Reader(byte[]) + Dispose")]
+    public ulong OpenDispose()
+    {
+        ulong size = 0;
+        for (int i = 0; i < N; i++)
+        {
+            using var r = new Reader(data, Endian.Little);
+            size += r.Size;
+        }
+        return size;
+    }
+
+    [Benchmark(OperationsPerInvoke = N, Description = "Reader.Seek + Sub(40) + Dispose")]
+    public ulong SubDispose()
+    {
+        ulong size = 0;
+        for (int i = 0; i < N; i++)
+        {
+            little.Seek(0);
+            using var sub = little.Sub(40);
+            size += sub.Size;
+        }
+        return size;
+    }
+
     // What the SafeHandle's reference count costs each call: the add and release the
     // marshaller makes around it.
     [Benchmark(OperationsPerInvoke = N, Description = "SafeHandle AddRef + Release")]
