@@ -1,7 +1,7 @@
 # The C# binding's tests on 64-bit Windows .NET, under Wine: publishes
 # tests/dotnet/wine/WineTests.csproj (the binding's sources, the test files and
-# Runner.cs) self-contained for win-x64, puts the build's DLL beside it, and runs
-# it with the same arguments the Mono run takes.
+# WineRunner.cs) self-contained for win-x64, puts the build's DLL beside it, and
+# runs it with the same arguments the Mono run takes.
 #
 #   cmake -DSOURCE_DIR=... -DWORK=... -DDLL=... -DDECLARATIONS=... -DDOTNET=...
 #         -DEMULATOR=<wine command> -P wine.cmake
@@ -41,7 +41,7 @@ set(args Z:${SOURCE_DIR}/abi/exports.txt Z:${DECLARATIONS} Z:${publish}/binary-r
 execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TAVBIN_LIBRARY --unset=TAVBIN_VECTORS
                         --unset=TAVBIN_MODULE_NAME DOTNET_CLI_TELEMETRY_OPTOUT=1
                         ${EMULATOR} ${publish}/TavbinTests.exe ${args}
-                WORKING_DIRECTORY ${WORK} INPUT_FILE /dev/null
+                WORKING_DIRECTORY ${WORK} INPUT_FILE /dev/null TIMEOUT 600
                 RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE out)
 message("${out}")
 if(NOT code EQUAL 0)
