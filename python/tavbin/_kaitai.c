@@ -65,6 +65,7 @@ static int bound = 0;
 /* From tavbin.kaitai: the exception classes, io.BytesIO, and the function that
  * opens any other stream: io -> (exporter, start, mapping or None). */
 static PyObject *eos_error, *invalid_arg, *no_term, *bytesio_type, *open_other;
+static PyObject *s_getvalue, *s_tell, *s_close; /* interned method names */
 
 /* Reads that fail for want of bytes and needed more than this check first, so
  * that they consume nothing (as the reference does for large requests). */
@@ -484,7 +485,7 @@ static int attach(Stream *s, PyObject *exporter, uint64_t base, uint64_t size, u
   }
   s->endian = TAVBIN_BIG_ENDIAN;
   if (start <= size) {
-    F.tavbin_seek(s->h, start);
+    if (start) F.tavbin_seek(s->h, start);
   } else {
     F.tavbin_seek(s->h, size);
     s->past = start;
@@ -517,7 +518,7 @@ static PyObject *stream_close(Stream *s, PyObject *unused) {
   PyObject *io, *mapping;
   detach(s, &io, &mapping);
   if (mapping != NULL) {
-    PyObject *r = PyObject_CallMethod(mapping, "close", NULL);
+    PyObject *r = PyObject_CallMethodNoArgs(mapping, s_close);
     Py_XDECREF(r);
     /* A substream still reading the mapping keeps it: it goes with the last of them. */
     if (r == NULL && PyErr_ExceptionMatches(PyExc_BufferError)) PyErr_Clear();
@@ -528,7 +529,7 @@ static PyObject *stream_close(Stream *s, PyObject *unused) {
     }
   }
   if (io != NULL) {
-    PyObject *r = PyObject_CallMethod(io, "close", NULL);
+    PyObject *r = PyObject_CallMethodNoArgs(io, s_close);
     Py_DECREF(io);
     if (r == NULL) return NULL;
     Py_DECREF(r);
@@ -536,20 +537,19 @@ static PyObject *stream_close(Stream *s, PyObject *unused) {
   Py_RETURN_NONE;
 }
 
-static int stream_init(Stream *s, PyObject *args, PyObject *kwds) {
+/* Make s a stream over io (a BytesIO, an open binary file, any seekable binary
+ * stream): the bytes behind a BytesIO are taken as they are, a file is mapped. */
+static int stream_open(Stream *s, PyObject *io) {
   if (!bound) {
     PyErr_SetString(PyExc_RuntimeError, "tavbin._kaitai is used through tavbin.kaitai");
     return -1;
   }
-  PyObject *io;
-  static char *kwlist[] = {"io", NULL};
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "O:KaitaiStream", kwlist, &io)) return -1;
   PyObject *exporter = NULL, *mapping = NULL;
   unsigned long long start;
   if (PyObject_TypeCheck(io, (PyTypeObject *)bytesio_type)) {
     /* An unmodified BytesIO hands back the very bytes it was made from. */
-    exporter = PyObject_CallMethod(io, "getvalue", NULL);
-    PyObject *at = exporter ? PyObject_CallMethod(io, "tell", NULL) : NULL;
+    exporter = PyObject_CallMethodNoArgs(io, s_getvalue);
+    PyObject *at = exporter ? PyObject_CallMethodNoArgs(io, s_tell) : NULL;
     if (at == NULL) {
       Py_XDECREF(exporter);
       return -1;
@@ -589,6 +589,49 @@ static int stream_init(Stream *s, PyObject *args, PyObject *kwds) {
   return ok ? 0 : -1;
 }
 
+static int stream_init(Stream *s, PyObject *args, PyObject *kwds) {
+  PyObject *io;
+  static char *kwlist[] = {"io", NULL};
+  if (!PyArg_ParseTupleAndKeywords(args, kwds, "O:KaitaiStream", kwlist, &io)) return -1;
+  return stream_open(s, io);
+}
+
+/* KaitaiStream(io) itself, without the argument tuple of tp_new and tp_init:
+ * generated code makes one for every sized field. Subclasses take the usual way
+ * (a type's vectorcall is not inherited). */
+static PyObject *stream_vectorcall(PyObject *type, PyObject *const *args, size_t nargsf, PyObject *kwnames) {
+  Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (nargs != 1 || (kwnames != NULL && PyTuple_GET_SIZE(kwnames))) {
+    PyObject *tuple = PyTuple_New(nargs);
+    if (tuple == NULL) return NULL;
+    for (Py_ssize_t i = 0; i < nargs; i++) {
+      Py_INCREF(args[i]);
+      PyTuple_SET_ITEM(tuple, i, args[i]);
+    }
+    PyObject *kwds = NULL;
+    if (kwnames != NULL && PyTuple_GET_SIZE(kwnames)) {
+      kwds = PyDict_New();
+      for (Py_ssize_t i = 0; kwds != NULL && i < PyTuple_GET_SIZE(kwnames); i++)
+        if (PyDict_SetItem(kwds, PyTuple_GET_ITEM(kwnames, i), args[nargs + i]) < 0) Py_CLEAR(kwds);
+      if (kwds == NULL) {
+        Py_DECREF(tuple);
+        return NULL;
+      }
+    }
+    PyObject *r = PyType_Type.tp_call(type, tuple, kwds);
+    Py_DECREF(tuple);
+    Py_XDECREF(kwds);
+    return r;
+  }
+  Stream *s = (Stream *)((PyTypeObject *)type)->tp_alloc((PyTypeObject *)type, 0);
+  if (s == NULL) return NULL;
+  if (stream_open(s, args[0]) < 0) {
+    Py_DECREF(s);
+    return NULL;
+  }
+  return (PyObject *)s;
+}
+
 static PyObject *substream(Stream *s, PyObject *arg) {
   long long n = PyLong_AsLongLong(arg);
   if (n == -1 && PyErr_Occurred()) return NULL;
@@ -623,7 +666,6 @@ static PyObject *stream_exit(Stream *s, PyObject *args) {
 
 static void stream_dealloc(Stream *s) {
   PyTypeObject *type = Py_TYPE(s);
-  PyObject_GC_UnTrack(s);
   if (s->weakrefs != NULL) PyObject_ClearWeakRefs((PyObject *)s);
   PyObject *io, *mapping;
   detach(s, &io, &mapping);
@@ -631,19 +673,6 @@ static void stream_dealloc(Stream *s) {
   Py_XDECREF(mapping);
   type->tp_free((PyObject *)s);
   Py_DECREF(type);
-}
-
-static int stream_traverse(Stream *s, visitproc visit, void *arg) {
-  Py_VISIT(s->io);
-  Py_VISIT(s->mapping);
-  Py_VISIT(Py_TYPE(s));
-  return 0;
-}
-
-static int stream_clear(Stream *s) {
-  Py_CLEAR(s->io);
-  Py_CLEAR(s->mapping);
-  return 0;
 }
 
 static PyObject *get_io(Stream *s, void *closure) {
@@ -726,8 +755,6 @@ static PyType_Slot stream_slots[] = {
     {Py_tp_doc, "KaitaiStream(io): a Kaitai Struct stream over a BytesIO or an open binary file."},
     {Py_tp_init, stream_init},
     {Py_tp_dealloc, stream_dealloc},
-    {Py_tp_traverse, stream_traverse},
-    {Py_tp_clear, stream_clear},
     {Py_tp_methods, stream_methods},
     {Py_tp_getset, stream_getset},
     {Py_tp_members, stream_members},
@@ -735,8 +762,9 @@ static PyType_Slot stream_slots[] = {
 };
 
 static PyType_Spec stream_spec = {"tavbin.kaitai.KaitaiStream", sizeof(Stream), 0,
-                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
-                                  stream_slots};
+                                  /* Not collected: what a stream refers to (a BytesIO,
+                                   * a file, a mapping) cannot refer back to it. */
+                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, stream_slots};
 
 /* ------------------------------------------------------------------------ */
 
@@ -796,5 +824,13 @@ PyMODINIT_FUNC PyInit__kaitai(void) {
   }
   Py_INCREF(t);
   stream_type = (PyTypeObject *)t;
+  stream_type->tp_vectorcall = stream_vectorcall;
+  s_getvalue = PyUnicode_InternFromString("getvalue");
+  s_tell = PyUnicode_InternFromString("tell");
+  s_close = PyUnicode_InternFromString("close");
+  if (s_getvalue == NULL || s_tell == NULL || s_close == NULL) {
+    Py_DECREF(m);
+    return NULL;
+  }
   return m;
 }

@@ -1,7 +1,10 @@
-"""Compile the .ksy descriptions beside this file with both compilers the tests
-use, installing them from the npm registry into a cache first.
+"""Compile .ksy descriptions with both compilers the tests use, installing them
+from the npm registry into a cache first.
 
-    compile.py OUT_DIR
+    compile.py OUT_DIR [DESCRIPTION.ksy ...]
+
+Without descriptions, those beside this file (the tests'); bench/kaitai.py
+passes its own.
 
 OUT_DIR/npm-<version> holds each compiler (installed once, pinned), and
 OUT_DIR/<version> the Python it generates: the 0.10 output is what Debian's
@@ -48,7 +51,7 @@ def install(prefix, version):
 
 def main():
     out = os.path.abspath(sys.argv[1])
-    descriptions = sorted(glob.glob(os.path.join(HERE, "*.ksy")))
+    descriptions = sys.argv[2:] or sorted(glob.glob(os.path.join(HERE, "*.ksy")))
     json_dir = os.path.join(out, "json")
     os.makedirs(json_dir, exist_ok=True)
     names = []
