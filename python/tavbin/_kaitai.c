@@ -184,17 +184,19 @@ static int bit_count(PyObject *arg, int *n) {
   return 1;
 }
 
-/* The k (1 to 9) whole bytes a bit read takes next, into buf. */
-static int take(Stream *s, uint8_t *buf, int k) {
+/* The k (1 to 8: a field is at most 64 bits) whole bytes a bit read takes next,
+ * as one number in the given byte order. */
+static int take(Stream *s, int k, int little, uint64_t *out) {
+  uint8_t buf[8];
   if (F.tavbin_bytes(s->h, buf, (uint64_t)k) != TAVBIN_OK) {
     end_of_stream(s, (uint64_t)k);
     return 0;
   }
+  uint64_t v = 0;
+  for (int i = 0; i < k; i++)
+    v = v << 8 | buf[little ? k - 1 - i : i];
+  *out = v;
   return 1;
-}
-
-static PyObject *bits_result(unsigned __int128 v) {
-  return PyLong_FromUnsignedLongLong((unsigned long long)(uint64_t)v);
 }
 
 static PyObject *read_bits_int_be(Stream *s, PyObject *arg) {
@@ -209,16 +211,16 @@ static PyObject *read_bits_int_be(Stream *s, PyObject *arg) {
     s->bits_left = left;
     return PyLong_FromUnsignedLongLong(r);
   }
-  int k = (needed + 7) / 8;
-  uint8_t buf[9];
-  if (!take(s, buf, k)) return NULL;
-  unsigned __int128 acc = s->bits;
-  for (int i = 0; i < k; i++)
-    acc = acc << 8 | buf[i];
-  int left = k * 8 - needed;
-  s->bits = (uint64_t)(acc & ((1u << left) - 1));
+  /* The bits left over are the top of the result, the new bytes' first bits the
+   * rest; the bits of the last byte not needed are left over. */
+  int k = (needed + 7) / 8, left = k * 8 - needed;
+  uint64_t b;
+  if (!take(s, k, 0, &b)) return NULL;
+  uint64_t r = b >> left;
+  if (s->bits_left) r |= s->bits << needed; /* needed < 64 here */
+  s->bits = b & ((UINT64_C(1) << left) - 1);
   s->bits_left = left;
-  return bits_result(acc >> left);
+  return PyLong_FromUnsignedLongLong(r);
 }
 
 static PyObject *read_bits_int_le(Stream *s, PyObject *arg) {
@@ -233,14 +235,13 @@ static PyObject *read_bits_int_le(Stream *s, PyObject *arg) {
     s->bits_left -= n;
     return PyLong_FromUnsignedLongLong(r);
   }
+  /* The bits left over are the bottom of the result, the new bytes' low bits the
+   * rest; their high bits not needed are left over. */
   int k = (needed + 7) / 8;
-  uint8_t buf[9];
-  if (!take(s, buf, k)) return NULL;
-  unsigned __int128 acc = 0;
-  for (int i = k - 1; i >= 0; i--)
-    acc = acc << 8 | buf[i];
-  uint64_t r = (uint64_t)((acc << s->bits_left | s->bits) & mask);
-  s->bits = (uint64_t)(acc >> needed);
+  uint64_t b;
+  if (!take(s, k, 1, &b)) return NULL;
+  uint64_t r = ((b << s->bits_left) | s->bits) & mask;
+  s->bits = needed == 64 ? 0 : b >> needed;
   s->bits_left = k * 8 - needed;
   return PyLong_FromUnsignedLongLong(r);
 }
@@ -265,12 +266,24 @@ static PyObject *take_bytes(Stream *s, uint64_t n) {
   return r;
 }
 
+static PyObject *read_count(Stream *s, PyObject *arg);
+
+/* n: an int, or what converts to one as an index (a NumPy integer). */
 static PyObject *read_bytes(Stream *s, PyObject *arg) {
-  if (!PyLong_Check(arg)) {
+  if (PyLong_Check(arg)) return read_count(s, arg);
+  if (!PyIndex_Check(arg)) {
     PyErr_Format(PyExc_TypeError, "'<' not supported between instances of '%.100s' and 'int'",
                  Py_TYPE(arg)->tp_name);
     return NULL;
   }
+  PyObject *n = PyNumber_Index(arg);
+  if (n == NULL) return NULL;
+  PyObject *r = read_count(s, n);
+  Py_DECREF(n);
+  return r;
+}
+
+static PyObject *read_count(Stream *s, PyObject *arg) {
   int overflow;
   long long n = PyLong_AsLongLongAndOverflow(arg, &overflow);
   if (n == -1 && PyErr_Occurred()) return NULL;
