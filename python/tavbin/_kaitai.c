@@ -24,9 +24,44 @@
 #include <string.h>
 #include <structmember.h>
 
+/* The declarations of the calls used here. Where tavbin.h is found (the build of
+ * the source tree: setup.py points at include/) it comes first, and the compiler
+ * refuses any declaration below that disagrees with it; a copy of the package
+ * built alone has only these. */
+#if defined(__has_include)
+#if __has_include("tavbin.h")
 #include "tavbin.h"
+#define TAVBIN_HEADER_SEEN 1
+#endif
+#endif
+#ifndef TAVBIN_HEADER_SEEN
+typedef int32_t tavbin_status;
+typedef uint32_t tavbin_endian;
+typedef struct tavbin_reader tavbin_reader;
+#define TAVBIN_OK 0
+#define TAVBIN_BIG_ENDIAN 0u
+#define TAVBIN_LITTLE_ENDIAN 1u
+#endif
+tavbin_reader *tavbin_open(const void *data, uint64_t size, tavbin_endian endian);
+void tavbin_close(tavbin_reader *r);
+tavbin_status tavbin_set_endian(tavbin_reader *r, tavbin_endian endian);
+tavbin_status tavbin_seek(tavbin_reader *r, uint64_t offset);
+uint64_t tavbin_tell(const tavbin_reader *r);
+tavbin_status tavbin_u8(tavbin_reader *r, uint8_t *out);
+tavbin_status tavbin_i8(tavbin_reader *r, int8_t *out);
+tavbin_status tavbin_u16(tavbin_reader *r, uint16_t *out);
+tavbin_status tavbin_i16(tavbin_reader *r, int16_t *out);
+tavbin_status tavbin_u32(tavbin_reader *r, uint32_t *out);
+tavbin_status tavbin_i32(tavbin_reader *r, int32_t *out);
+tavbin_status tavbin_u64(tavbin_reader *r, uint64_t *out);
+tavbin_status tavbin_i64(tavbin_reader *r, int64_t *out);
+tavbin_status tavbin_f32(tavbin_reader *r, float *out);
+tavbin_status tavbin_f64(tavbin_reader *r, double *out);
+tavbin_status tavbin_bytes(tavbin_reader *r, void *dst, uint64_t n);
+tavbin_status tavbin_skip(tavbin_reader *r, uint64_t n);
 
-/* The calls used here, typed as tavbin.h declares them. */
+/* The calls, reached through the addresses bind() is given (this module does not
+ * link against binary-read-util), typed as declared above. */
 #define FN(name) __typeof__(&name) name
 static struct functions {
   FN(tavbin_open);
