@@ -241,6 +241,8 @@ def test_a_file_is_mapped_and_closed(tmp_path):
         f = t._io._io
     assert f.closed
     with open(path, "rb") as f:
+        assert tree(cls.from_io(f)) == want
+    with open(path, "rb") as f:
         f.seek(3)
         s = KaitaiStream(f)
         assert (s.pos(), s.size(), s.read_bytes(2)) == (3, len(data), data[3:5])
