@@ -21,6 +21,7 @@ it is Python over tavbin.Reader, with the same behaviour. Parsing only: writing
 from __future__ import annotations
 
 import mmap
+import operator
 import os
 import sys
 import warnings
@@ -306,7 +307,7 @@ class _PureStream:
 
     @staticmethod
     def _bit_count(n: Any) -> int:
-        n = n.__index__()
+        n = operator.index(n)
         if not 0 <= n <= 64:
             raise InvalidArgumentError(f"bit fields of {n} bits are not supported (0 to 64)")
         return n

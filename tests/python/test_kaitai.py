@@ -388,6 +388,13 @@ def test_eof_error_of_tavbin_never_leaks():
         s.read_bytes(None)
     with pytest.raises(ours.InvalidArgumentError):
         s.seek(-1)
+    for bad in (-1, 65):  # no field is wider than 64 bits
+        with pytest.raises(ours.InvalidArgumentError):
+            s.read_bits_int_be(bad)
+        with pytest.raises(ours.InvalidArgumentError):
+            s.read_bits_int_le(bad)
+    with pytest.raises(TypeError):
+        s.read_bits_int_be(2.0)
     s.seek(10)  # past the end: fine until the next read
     assert (s.pos(), s.is_eof()) == (10, True)
     with pytest.raises(ours.EndOfStreamError, match="requested 1 bytes, but only 0 bytes available"):
