@@ -15,7 +15,9 @@ tavbin.kaitai runs the 0.11 output (and, in the last column, the same 0.10 outpu
 Every parsed tree is checked to be the reference's before anything is timed.
 
 Each figure is the best of R rounds, the cases taking turns within a round, so
-load that comes and goes shifts them alike. No time is asserted.
+load that comes and goes shifts them alike. No time is asserted. With
+--instructions N, the calls are counted under callgrind instead (N calls of each,
+the bare loop's count taken off): counts do not move with the machine's load.
 """
 
 from __future__ import annotations
@@ -30,6 +32,7 @@ import os
 import platform
 import subprocess
 import sys
+import tempfile
 import time
 from typing import Any, Callable, Dict, List, Tuple
 
@@ -100,6 +103,64 @@ def time_new_streams(module: Any, raw: bytes, n: int) -> float:
     for _ in loop:
         cls(bio(raw))
     return (time.perf_counter() - t) / n
+
+
+# -- instruction counts ------------------------------------------------------------
+
+
+LABELS = [c[0] for c in call_cases()] + ["KaitaiStream(BytesIO(raw))"]
+
+
+def count_cases(runtime: str, n: int) -> None:
+    """What --instructions runs under callgrind: the bare loop, then each case, n
+    calls each, with a call of getppid() (where callgrind dumps its counts) before
+    each and at the end."""
+    module = reference if runtime == "reference" else ours
+    cases = {c[0]: c for c in call_cases()}
+    streams = {d: module.KaitaiStream(module.BytesIO(d)) for d in {c[3] for c in cases.values()}}
+    os.getppid()
+    time_loop(n)
+    for label in LABELS:
+        os.getppid()
+        if label in cases:
+            _, method, args, data = cases[label]
+            time_calls(streams[data], method, args, n)
+        else:
+            time_new_streams(module, bytes(64), n)
+    os.getppid()
+
+
+def instructions(runtime: str, n: int) -> List[int]:
+    """Instructions of the bare loop and of each case, from one run under callgrind."""
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "cg.out")
+        subprocess.run(
+            ["valgrind", "--tool=callgrind", "--dump-before=getppid", "--callgrind-out-file=" + out]
+            + [sys.executable, os.path.abspath(__file__), "--one", runtime, str(n)],
+            check=True,
+            capture_output=True,
+        )
+        totals = {}
+        for name in os.listdir(tmp):
+            part = name.rsplit(".", 1)[-1]
+            if not part.isdigit():
+                continue
+            with open(os.path.join(tmp, name)) as f:
+                for line in f:
+                    if line.startswith(("totals:", "summary:")):
+                        totals[int(part)] = int(line.split()[1])
+                        break
+    # Dump k ends at the k-th getppid(): the first ends the setup, the last the last case.
+    parts = [totals[k] for k in sorted(totals)]
+    return parts[1 : 2 + len(LABELS)]
+
+
+def report_instructions(n: int) -> None:
+    ref, mine = instructions("reference", n), instructions("ours", n)
+    print(f"{'call (instructions; loop taken off)':36} {'kaitaistruct':>12} {'tavbin':>8} {'ratio':>7}")
+    for i, label in enumerate(LABELS, 1):
+        r, o = (ref[i] - ref[0]) / n, (mine[i] - mine[0]) / n
+        print(f"{label:36} {r:12.0f} {o:8.0f} {o / r:7.3f}")
 
 
 # -- whole parses -------------------------------------------------------------------
@@ -238,7 +299,21 @@ def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--repeat", type=int, default=7)
     ap.add_argument("--count", type=int, default=50000, help="calls per case and round")
+    ap.add_argument(
+        "--instructions",
+        type=int,
+        metavar="N",
+        help="instead: instructions per call under callgrind (N calls; repeatable where times are not)",
+    )
+    ap.add_argument("--one", nargs=2, help=argparse.SUPPRESS)
     a = ap.parse_args()
+    if a.one:
+        count_cases(a.one[0], int(a.one[1]))
+        return
+    if a.instructions:
+        print(f"CPU: {cpu()}; Python {platform.python_version()}; tavbin.kaitai compiled: {ours.ACCELERATED}")
+        report_instructions(a.instructions)
+        return
 
     print(f"CPU: {cpu()}; Python {platform.python_version()}; tavbin.kaitai compiled: {ours.ACCELERATED}")
     print(f"reference: kaitaistruct {reference.__version__} ({reference.__file__})\n")
