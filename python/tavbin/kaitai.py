@@ -24,6 +24,7 @@ import mmap
 import operator
 import os
 import sys
+import threading
 import warnings
 from io import (
     SEEK_CUR,
@@ -179,7 +180,14 @@ def _open_other(io: Any) -> Tuple[Any, int, Any]:
 
 class _PureStream:
     """KaitaiStream in Python over tavbin.Reader: the behaviour of the compiled
-    stream, for where it was not built."""
+    stream, for where it was not built. Each public method holds the stream's lock,
+    so that threads sharing a stream never use its Reader at once (nor one while
+    another closes it), as the compiled stream's calls run whole under the GIL."""
+
+    def __new__(cls, *args: Any, **kwargs: Any) -> "_PureStream":
+        self = super().__new__(cls)
+        self._lock = threading.RLock()
+        return self
 
     def __init__(self, io: Any) -> None:
         if isinstance(io, BytesIO):
@@ -493,6 +501,22 @@ class _PureStream:
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+def _locked(method: Any) -> Any:
+    def call(self: Any, *args: Any) -> Any:
+        with self._lock:
+            return method(self, *args)
+
+    call.__name__ = method.__name__
+    call.__qualname__ = method.__qualname__
+    call.__doc__ = method.__doc__
+    return call
+
+
+for _name, _method in list(vars(_PureStream).items()):
+    if callable(_method) and (_name == "__init__" or not _name.startswith("_")):
+        setattr(_PureStream, _name, _locked(_method))
 
 
 # -- the helpers generated code calls on KaitaiStream -------------------------------

@@ -495,3 +495,44 @@ def test_a_byte_read_drops_the_bits_left_over(bits, then, value, pos):
     assert getattr(s, then)(*([1] if then == "read_bytes" else [])) == value
     assert (s.bits_left, s.pos()) == (0, pos)
     assert s.read_bits_int_be(0) == 0 and s.read_bits_int_le(0) == 0
+
+
+def test_threads_sharing_one_stream_never_crash():
+    import threading
+    import time
+
+    data = bytes(range(256)) * 64
+    s = KaitaiStream(BytesIO(data))
+    stop = time.monotonic() + 1.5
+    allowed = (ValueError, EOFError)  # closed, or at the end (InvalidArgumentError is a ValueError)
+    failures = []
+
+    def work(seed):
+        rng = random.Random(seed)
+        calls = [
+            lambda: s.read_u4le(),
+            lambda: s.read_bits_int_le(rng.randrange(65)),
+            lambda: s.read_bytes(rng.randrange(-1, 40)),
+            lambda: s.read_bytes_term(rng.randrange(256), True, False, True),
+            lambda: s.read_bytes_term_multi(b"\1\2", False, True, False),
+            lambda: s.seek(rng.randrange(len(data) + 10)),
+            lambda: s.substream(rng.randrange(20)).read_bytes_full(),
+            lambda: (s.pos(), s.size(), s.is_eof()),
+        ]
+        if seed == 0:  # one thread also closes the stream and opens it again
+            calls += [lambda: s.close(), lambda: s.__init__(BytesIO(data))]
+        try:
+            while time.monotonic() < stop:
+                try:
+                    rng.choice(calls)()
+                except allowed:
+                    pass
+        except Exception as e:  # anything else is a fault
+            failures.append(e)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures
