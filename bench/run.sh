@@ -58,13 +58,15 @@ if [[ -n ${SMOKE:-} ]]; then
   "$py" bench/callgrind.py --driver "$out/bench/tavbin_count" read/u32_be >/dev/null
   TAVBIN_LIBRARY="$out/libbinary-read-util.so.1" PYTHONPATH=python /usr/bin/python3 bench/python_read.py \
     --count 1000 --repeat 1 >/dev/null
+  TAVBIN_LIBRARY="$out/libbinary-read-util.so.1" PYTHONPATH=python /usr/bin/python3 bench/kaitai.py \
+    --count 1000 --repeat 1 >/dev/null
   # The C# benchmarks: each once, and the PE export readers compared on a few DLLs.
   if command -v dotnet >/dev/null; then
     SMOKE=1 bench/dotnet/run.sh >/dev/null
   else
     echo "bench/run.sh: no .NET SDK (dotnet): the C# benchmarks did not run"
   fi
-  echo "bench/run.sh: every benchmark, the report, callgrind, the Python timing and the C# benchmarks ran (nothing measured)"
+  echo "bench/run.sh: every benchmark, the report, callgrind, the Python timings and the C# benchmarks ran (nothing measured)"
   exit 0
 fi
 load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)

@@ -1,6 +1,7 @@
 """Build of the tavbin package with setuptools (metadata in pyproject.toml).
 
-The compiled fast path (tavbin/_speedups.c) is built where a C compiler and
+The compiled fast path (tavbin/_speedups.c, and tavbin/_kaitai.c for
+tavbin.kaitai) is built where a C compiler and
 Python's headers exist; where they don't, the package still installs and uses
 ctypes, with one warning. TAVBIN_BUNDLE=<path to the built module> makes the
 package carry that module under the name it looks it up by; the wheel is then
@@ -23,6 +24,7 @@ except ImportError:  # no wheel package: sdist and plain installs still work
     bdist_wheel = None
 
 BUNDLE = os.environ.get("TAVBIN_BUNDLE", "")
+INCLUDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "include")
 WINDOWS_BUNDLE = BUNDLE.lower().endswith(".dll")
 
 
@@ -48,7 +50,7 @@ class BuildPy(build_py):
         # extension: the wheel must carry only this one's.
         package = os.path.join(self.build_lib, "tavbin")
         for name in os.listdir(package):
-            if "binary-read-util" in name or (WINDOWS_BUNDLE and name.startswith("_speedups.")):
+            if "binary-read-util" in name or (WINDOWS_BUNDLE and name.startswith(("_speedups.", "_kaitai."))):
                 os.remove(os.path.join(package, name))
         if BUNDLE:
             if not os.path.isfile(BUNDLE):
@@ -103,5 +105,13 @@ class BinaryDistribution(Distribution):
 setup(
     distclass=BinaryDistribution if BUNDLE else Distribution,
     cmdclass=commands,
-    ext_modules=[] if WINDOWS_BUNDLE else [Extension("tavbin._speedups", ["tavbin/_speedups.c"])],
+    ext_modules=(
+        []
+        if WINDOWS_BUNDLE
+        else [
+            Extension("tavbin._speedups", ["tavbin/_speedups.c"]),
+            # The Kaitai Struct stream; its function types come from tavbin.h.
+            Extension("tavbin._kaitai", ["tavbin/_kaitai.c"], include_dirs=[INCLUDE]),
+        ]
+    ),
 )

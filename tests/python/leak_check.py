@@ -13,6 +13,7 @@ import os
 import sys
 
 import tavbin
+import tavbin.kaitai as kaitai
 
 DATA = bytes(16384)  # zeros: every read succeeds, LEB128 and C strings included
 
@@ -106,6 +107,28 @@ WRITER = {
     "f64 bad argument": expect(TypeError, lambda w: w.f64("x")),
 }
 
+KAITAI = {
+    **{
+        m: (lambda m: lambda s: getattr(s, m)())(m)
+        for m in dir(kaitai.KaitaiStream)
+        if m[:6] in ("read_u", "read_s", "read_f")
+    },
+    "read_bits_int_be": lambda s: s.read_bits_int_be(13),
+    "read_bits_int_le": lambda s: s.read_bits_int_le(13),
+    "read_bytes": lambda s: s.read_bytes(3),
+    "read_bytes_term": lambda s: s.read_bytes_term(0, True, True, True),
+    "read_bytes_term_multi": lambda s: s.read_bytes_term_multi(b"\0\0", True, True, True),
+    "read_bytes_full": lambda s: s.seek(len(DATA) - 5) or s.read_bytes_full(),
+    "substream": lambda s: s.seek(0) or s.substream(5).close(),
+    "new stream": lambda s: kaitai.KaitaiStream(kaitai.BytesIO(DATA)).read_u1(),
+    "pos, seek, size, is_eof": lambda s: (s.pos(), s.seek(7), s.size(), s.is_eof()),
+    "read past the end": expect(kaitai.EndOfStreamError, lambda s: s.seek(len(DATA)) or s.read_u4le()),
+    "no terminator": expect(
+        kaitai.NoTerminatorFoundError, lambda s: s.seek(0) or s.read_bytes_term(1, 0, 0, 1)
+    ),
+    "negative count": expect(kaitai.InvalidArgumentError, lambda s: s.read_bytes(-1)),
+}
+
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -113,7 +136,11 @@ def main() -> int:
     args = parser.parse_args()
     batches = max(10, args.calls // 1000)
     worst = 0
-    for make, table in ((lambda: tavbin.Reader(DATA), READER), (tavbin.Writer, WRITER)):
+    for make, table in (
+        (lambda: tavbin.Reader(DATA), READER),
+        (tavbin.Writer, WRITER),
+        (lambda: kaitai.KaitaiStream(kaitai.BytesIO(DATA)), KAITAI),
+    ):
         for name, call in table.items():
             for batch in range(batches):
                 if batch == batches // 10:
@@ -127,7 +154,7 @@ def main() -> int:
                 print(f"{name}: {grown} bytes more after {args.calls} calls", file=sys.stderr)
                 return 1
     print(
-        f"accelerated={tavbin.ACCELERATED}: at most {worst} bytes grown over {batches * 1000} calls of each method"
+        f"accelerated={tavbin.ACCELERATED}, kaitai={kaitai.ACCELERATED}: at most {worst} bytes grown over {batches * 1000} calls of each method"
     )
     return 0
 

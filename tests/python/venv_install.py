@@ -33,6 +33,9 @@ assert tavbin.ACCELERATED, "the fast path is not in use"
 with tavbin.Reader(b"\\x00\\x00\\x01\\x02\\x03") as r:
     assert r.u32() == 258 and r.remaining() == 1
 assert os.path.dirname(tavbin._native.path) == here, "not the package's own copy"
+import tavbin.kaitai
+assert tavbin.kaitai.ACCELERATED, "the compiled Kaitai stream is not in use"
+assert tavbin.kaitai.KaitaiStream(tavbin.kaitai.BytesIO(b"\\x01\\x02")).read_u2le() == 0x201
 print("module:", tavbin._native.path)
 """
 
@@ -102,6 +105,7 @@ def main() -> int:
         assert "Root-Is-Purelib: false" in tag, tag
         assert "tavbin/libbinary-read-util.so.1" in names, names
         assert any(n.startswith("tavbin/_speedups.") and n.endswith(".so") for n in names), names
+        assert any(n.startswith("tavbin/_kaitai.") and n.endswith(".so") for n in names), names
         assert not any(n.endswith(".c") for n in names), names
         run([pip, "install", "--no-index", "--no-deps", wheel_file], env=env)
         run([os.path.join(bindir, "python"), "-c", CHECK], env=env, cwd=args.work)
@@ -112,9 +116,13 @@ def main() -> int:
         wheel_file, names, _ = build_wheel(
             pip, source, os.path.join(args.work, "dist-no-compiler"), None, broken
         )
-        assert not any(n.startswith("tavbin/_speedups") for n in names), names
+        assert not any(n.startswith(("tavbin/_speedups", "tavbin/_kaitai")) for n in names), names
         run([pip, "install", "--no-index", "--no-deps", "--force-reinstall", wheel_file], env=env)
-        plain = "import tavbin; assert not tavbin.ACCELERATED; assert tavbin.Reader(b'abcd').u16() == 0x6162"
+        plain = (
+            "import tavbin, tavbin.kaitai as k; assert not tavbin.ACCELERATED and not k.ACCELERATED; "
+            "assert tavbin.Reader(b'abcd').u16() == 0x6162; "
+            "assert k.KaitaiStream(k.BytesIO(b'ab')).read_u2le() == 0x6261"
+        )
         run(
             [os.path.join(bindir, "python"), "-c", plain],
             env=dict(env, TAVBIN_LIBRARY=os.path.abspath(args.bundle)),
