@@ -100,8 +100,14 @@ class BinaryDistribution(Distribution):
         return True
 
 
+# The library's header, where the package is built inside its source tree: the
+# fast path then checks its function table against it (see _speedups.c).
+HERE = os.path.dirname(os.path.abspath(__file__))
+INCLUDE = os.environ.get("TAVBIN_INCLUDE") or os.path.join(HERE, os.pardir, "include")
+include_dirs = [INCLUDE] if os.path.isfile(os.path.join(INCLUDE, "tavbin.h")) else []
+
 setup(
     distclass=BinaryDistribution if BUNDLE else Distribution,
     cmdclass=commands,
-    ext_modules=[] if WINDOWS_BUNDLE else [Extension("tavbin._speedups", ["tavbin/_speedups.c"])],
+    ext_modules=[] if WINDOWS_BUNDLE else [Extension("tavbin._speedups", ["tavbin/_speedups.c"], include_dirs=include_dirs)],
 )

@@ -236,6 +236,13 @@ READER_CALLS = {
     "sub": (1,),
     "array": ("u16", 2),
     "lsb_bits": (),
+    "origin": (),
+    "string_u8": (),
+    "string_u16": (),
+    "string_leb128": (),
+    "leb128_u32": (),
+    "sleb128_i32": (),
+    "cstring_at": (0, 200),
 }
 WRITER_CALLS = {
     "u8": (1,),
@@ -260,6 +267,9 @@ WRITER_CALLS = {
     "patch_u16": (0, 1),
     "patch_u32": (0, 1),
     "patch_u64": (0, 1),
+    "string_u8": (b"ab",),
+    "string_u16": (b"ab",),
+    "string_leb128": (b"ab",),
 }
 
 
