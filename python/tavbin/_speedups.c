@@ -696,9 +696,11 @@ static PyObject *r_sleb128(Reader *self, PyObject *const *args, Py_ssize_t nargs
       size_opt(a[0], 10, "max_bytes", &limit) < 0)
     return NULL;
   HANDLE("sleb128()");
-  uint64_t at = F.tavbin_tell(h);
-  if (limit) F.tavbin_bit_align(h);
-  uint64_t start = F.tavbin_tell(h), v;
+  uint64_t at = F.tavbin_tell(h), start = at, v;
+  if (limit && partial(self, at)) {
+    F.tavbin_bit_align(h);
+    start = F.tavbin_tell(h);
+  }
   st s = F.tavbin_leb128(h, &v, limit);
   if (s) return rfail(self, s, "sleb128", at);
   uint64_t n = F.tavbin_tell(h) - start;
@@ -1010,6 +1012,8 @@ static PyObject *r_sub(Reader *self, PyObject *arg) {
 static struct {
   const char *kind;
   PyObject *code;
+  PyObject *proto; /* array(code, [0]) */
+  PyObject *name;  /* kind, interned */
   uint64_t width;
 } kinds[10] = {{"u8"}, {"i8"}, {"u16"}, {"i16"}, {"u32"}, {"i32"}, {"u64"}, {"i64"}, {"f32"}, {"f64"}};
 static PyObject *array_code_fn; /* array_code(kind): the ValueError for an unknown kind */
@@ -1025,6 +1029,8 @@ static void swap_values(unsigned char *p, uint64_t n, uint64_t width) {
 }
 
 static int kind_index(PyObject *kind) {
+  for (int i = 0; i < 10; i++) /* a literal kind is the interned name */
+    if (kind == kinds[i].name) return i;
   if (PyUnicode_Check(kind))
     for (int i = 0; i < 10; i++)
       if (PyUnicode_CompareWithASCIIString(kind, kinds[i].kind) == 0) return i;
@@ -1034,16 +1040,11 @@ static int kind_index(PyObject *kind) {
   return -1;
 }
 
-static PyObject *new_array(int k, const unsigned char *p, uint64_t n) {
-  PyObject *raw = PyBytes_FromStringAndSize((const char *)p, (Py_ssize_t)n);
-  if (raw == NULL) return NULL;
-  PyObject *argv[2] = {kinds[k].code, raw};
-  PyObject *out = PyObject_Vectorcall(array_type, argv, 2, NULL);
-  Py_DECREF(raw);
-  return out;
+/* A new array of count values of kind k, its bytes to be written: one value
+ * repeated (no arguments to parse, nothing copied twice). */
+static PyObject *new_array(int k, uint64_t count) {
+  return PySequence_Repeat(kinds[k].proto, (Py_ssize_t)count);
 }
-
-#define STACK_BLOCK 256
 
 static PyObject *r_array(Reader *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
   static const char *const names[] = {"kind", "count"};
@@ -1057,39 +1058,31 @@ static PyObject *r_array(Reader *self, PyObject *const *args, Py_ssize_t nargs, 
   uint64_t n = count > UINT64_MAX / width ? UINT64_MAX : count * width;
   HANDLE("array()");
   uint64_t at = F.tavbin_tell(h);
-  unsigned char stack[STACK_BLOCK], *dst = stack;
-  PyObject *big = NULL;
-  if (n > F.tavbin_remaining(h) || n > PY_SSIZE_T_MAX) /* fails before it writes or allocates */
-    return rfail(self, F.tavbin_bytes(h, stack, n), "array", at);
-  if (n > STACK_BLOCK) {
-    big = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)n);
-    if (big == NULL) return NULL;
-    dst = (unsigned char *)PyBytes_AS_STRING(big);
-    h = self->h;
-    if (h == NULL) {
-      Py_DECREF(big);
-      return closed((PyObject *)self, "array()");
-    }
+  if (n > F.tavbin_remaining(h) || n > PY_SSIZE_T_MAX) { /* fails before it writes or allocates */
+    unsigned char stand_in;
+    return rfail(self, F.tavbin_bytes(h, &stand_in, n), "array", at);
   }
-  st s = F.tavbin_bytes(h, dst, n);
-  if (s) {
-    Py_XDECREF(big);
-    return rfail(self, s, "array", at);
+  PyObject *out = new_array(k, count);
+  Py_buffer view;
+  if (out == NULL) return NULL;
+  if (PyObject_GetBuffer(out, &view, PyBUF_WRITABLE) < 0) {
+    Py_DECREF(out);
+    return NULL;
   }
-  if (n == 0) self->mark = 0;
+  h = self->h; /* the allocation may have run a finaliser that closed it */
+  st s = h == NULL ? TAVBIN_INVALID_ARG : F.tavbin_bytes(h, view.len ? view.buf : &view, n);
+  if (s == TAVBIN_OK) {
+    if (n == 0) self->mark = 0;
 #if PY_LITTLE_ENDIAN
-  int swap = width > 1 && self->order != TAVBIN_LITTLE_ENDIAN;
+    if (width > 1 && self->order != TAVBIN_LITTLE_ENDIAN) swap_values(view.buf, n, width);
 #else
-  int swap = width > 1 && self->order != TAVBIN_BIG_ENDIAN;
+    if (width > 1 && self->order != TAVBIN_BIG_ENDIAN) swap_values(view.buf, n, width);
 #endif
-  if (swap) swap_values(dst, n, width);
-  PyObject *out;
-  if (big != NULL) {
-    PyObject *argv[2] = {kinds[k].code, big};
-    out = PyObject_Vectorcall(array_type, argv, 2, NULL);
-    Py_DECREF(big);
-  } else {
-    out = new_array(k, dst, n);
+  }
+  PyBuffer_Release(&view);
+  if (s) {
+    Py_DECREF(out);
+    return rfail(self, s, "array", at);
   }
   return out;
 }
@@ -1920,6 +1913,10 @@ static PyObject *bind(PyObject *module, PyObject *args) {
     kinds[i].code = code;
     const char *bits = kinds[i].kind + 1; /* "8", "16", "32" or "64" */
     kinds[i].width = bits[1] ? (uint64_t)((bits[0] - '0') * 10 + (bits[1] - '0')) / 8 : 1;
+    kinds[i].name = PyUnicode_InternFromString(kinds[i].kind);
+    if (kinds[i].name == NULL) return NULL;
+    kinds[i].proto = PyObject_CallFunction(at, "O[i]", code, 0);
+    if (kinds[i].proto == NULL) return NULL;
   }
   for (int s = 0; s < 6; s++) {
     statuses[s] = PyObject_CallFunction(stt, "i", s);
