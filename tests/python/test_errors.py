@@ -301,3 +301,38 @@ def test_handles_cannot_be_copied(make, how):
     handle = make()
     with pytest.raises(TypeError, match="owns a C handle"):
         how(handle)
+
+
+def test_a_sub_readers_origin_and_errors_say_where_in_the_outermost_input():
+    r = tavbin.Reader(bytes(range(32)))
+    r.skip(4)
+    outer = r.sub(20)  # bytes 4 to 24
+    outer.bits(3)  # sub() starts after the partly read byte
+    inner = outer.sub(8)  # bytes 5 to 13
+    assert (r.origin(), outer.origin(), inner.origin(), inner.u8()) == (0, 4, 5, 5)
+    inner.skip(6)
+    with pytest.raises(tavbin.EofError) as info:
+        inner.u16()
+    err = info.value
+    assert (err.offset, err.outer) == (7, 12)
+    assert str(err) == "Reader.u16: eof at offset 7 of a sub-reader, 12 in the outermost input"
+    again = pickle.loads(pickle.dumps(err))
+    assert (again.outer, str(again)) == (12, str(err))
+    with pytest.raises(tavbin.InvalidArgError) as info:
+        inner.lsb_bits().read(0)
+    assert (info.value.offset, info.value.outer) == (7, 12)
+    # A reader opened on its own data says nothing more than before.
+    r.seek(32)
+    with pytest.raises(tavbin.EofError) as info:
+        r.u8()
+    assert (str(info.value), info.value.outer) == ("Reader.u8: eof", None)
+
+
+@pytest.mark.parametrize("cls, calls", [(tavbin.Reader, READER_CALLS), (tavbin.Writer, WRITER_CALLS)])
+def test_every_method_shows_its_arguments(cls, calls):
+    # inspect.signature and help() read the compiled methods' text signatures.
+    for name, args in calls.items():
+        inspect.signature(getattr(cls, name)).bind(None, *args)
+    assert list(inspect.signature(cls).parameters)[:2] == (
+        ["data", "order"] if cls is tavbin.Reader else ["initial_cap", "order"]
+    )
