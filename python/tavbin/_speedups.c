@@ -1020,6 +1020,35 @@ static PyObject *array_code_fn; /* array_code(kind): the ValueError for an unkno
 
 /* Reverse the bytes of each value of width bytes in p[0..n). */
 static void swap_values(unsigned char *p, uint64_t n, uint64_t width) {
+#if defined(__GNUC__) || defined(__clang__)
+  if (width == 2) {
+    for (uint64_t i = 0; i < n; i += 2) {
+      uint16_t v;
+      memcpy(&v, p + i, 2);
+      v = __builtin_bswap16(v);
+      memcpy(p + i, &v, 2);
+    }
+    return;
+  }
+  if (width == 4) {
+    for (uint64_t i = 0; i < n; i += 4) {
+      uint32_t v;
+      memcpy(&v, p + i, 4);
+      v = __builtin_bswap32(v);
+      memcpy(p + i, &v, 4);
+    }
+    return;
+  }
+  if (width == 8) {
+    for (uint64_t i = 0; i < n; i += 8) {
+      uint64_t v;
+      memcpy(&v, p + i, 8);
+      v = __builtin_bswap64(v);
+      memcpy(p + i, &v, 8);
+    }
+    return;
+  }
+#endif
   for (uint64_t i = 0; i < n; i += width)
     for (uint64_t a = i, b = i + width - 1; a < b; a++, b--) {
       unsigned char t = p[a];
@@ -1040,10 +1069,17 @@ static int kind_index(PyObject *kind) {
   return -1;
 }
 
-/* A new array of count values of kind k, its bytes to be written: one value
- * repeated (no arguments to parse, nothing copied twice). */
+/* A new array of count values of kind k, its bytes to be written. A few: one
+ * value repeated (no arguments to parse, nothing copied twice); more: from a
+ * block of as many bytes, whose single copy costs less than a copy per value. */
 static PyObject *new_array(int k, uint64_t count) {
-  return PySequence_Repeat(kinds[k].proto, (Py_ssize_t)count);
+  if (count <= 32) return PySequence_Repeat(kinds[k].proto, (Py_ssize_t)count);
+  PyObject *raw = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)(count * kinds[k].width));
+  if (raw == NULL) return NULL;
+  PyObject *argv[2] = {kinds[k].code, raw};
+  PyObject *out = PyObject_Vectorcall(array_type, argv, 2, NULL);
+  Py_DECREF(raw);
+  return out;
 }
 
 static PyObject *r_array(Reader *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
