@@ -201,7 +201,7 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
             (f"string_u32(), {N} bytes", on_reader(R, prefixed, "r.string_u32()")),
             ("array('u32', 4)", on_reader(R, blocks, "r.array('u32', 4)")),
             (f"sub({N}).close()", on_reader(R, blocks, f"r.sub({N}).close()")),
-            ("Reader(data).close()", on_reader(R, blocks, "Reader(data).close()")),
+            ("(data).close()", on_reader(R, blocks, "Reader(data).close()")),
         ]
 
     def slice_block() -> None:
@@ -239,7 +239,7 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
         out += [(f"Reader.leb128(), {size}, {path}", reader_leb128(R, data), 1.0) for path, R, _ in PATHS]
         out += [(f"pure-Python LEB128 decoder, {size}", python_leb128(data), 1.0)]
     for path, R, _ in PATHS:
-        out += [(f"Reader.{name}, {path}", run, 1.0) for name, run in calls(R)]
+        out += [(f"Reader{'' if name[0] == '(' else '.'}{name}, {path}", run, 1.0) for name, run in calls(R)]
     out += [
         (f"data[pos:pos + {N}]; pos += {N}", slice_block, 1.0),
         ("io.BytesIO(data).close()", bytes_io, 1.0),
@@ -254,7 +254,7 @@ SLICE = "data[pos:pos + 16]; pos += 16"
 RATIOS = [
     *((f"Reader.{c}, fast", "Reader.u32(), fast", 1.5) for c in CURSOR_CALLS),
     *((f"Reader.{c}, fast", SLICE, 1.0) for c in BLOCK_CALLS),
-    ("Reader.Reader(data).close(), fast", "io.BytesIO(data).close()", 1.0),
+    ("Reader(data).close(), fast", "io.BytesIO(data).close()", 1.0),
     ("Reader.sub(16).close(), fast", "io.BytesIO(data).close()", 1.0),
     ("Reader.array('u32', 4), fast", 'struct.unpack_from(">4I", buf, pos); pos += 16', 1.0),
     ("Reader.u32(), fast", "struct.Struct('>I').unpack_from(buf, pos); pos += 4", 0.75),

@@ -959,12 +959,47 @@ static PyObject *r_cstring_at(Reader *self, PyObject *const *args, Py_ssize_t na
 
 /* -- sub-readers -- */
 
+/* sub() of a subclass: its constructor is called, as the ctypes classes call
+ * it, with a memoryview of the bytes, which keeps them exported. */
+static PyObject *sub_of_subclass(Reader *self, uint64_t n) {
+  tavbin_reader *h = self->h;
+  uint64_t at = F.tavbin_tell(h);
+  F.tavbin_bit_align(h);
+  uint64_t pos = F.tavbin_tell(h);
+  if (F.tavbin_remaining(h) < n) return rfail(self, F.tavbin_skip(h, n), "sub", at); /* records EOF */
+  Reader *root = self->root ? self->root : self;
+  Py_ssize_t start = (Py_ssize_t)(self->data - (const unsigned char *)root->view.buf) + (Py_ssize_t)pos;
+  uint64_t origin = self->origin + pos;
+  PyObject *whole = PyMemoryView_FromObject(root->view.obj);
+  PyObject *bytes = whole ? PyObject_CallMethod(whole, "cast", "s", "B") : NULL;
+  PyObject *slice = bytes ? PySequence_GetSlice(bytes, start, start + (Py_ssize_t)n) : NULL;
+  Py_XDECREF(whole);
+  Py_XDECREF(bytes);
+  if (slice == NULL) return NULL;
+  PyObject *part = PyObject_CallFunction((PyObject *)Py_TYPE(self), "OI", slice, (unsigned)self->order);
+  Py_DECREF(slice);
+  if (part == NULL) return NULL;
+  h = self->h; /* the constructor may have closed this reader */
+  if (h == NULL) {
+    Py_DECREF(part);
+    return closed((PyObject *)self, "sub()");
+  }
+  (void)F.tavbin_skip(h, n);
+  self->mark = 0;
+  if (PyObject_TypeCheck(part, &Reader_Type)) {
+    ((Reader *)part)->origin = origin;
+    ((Reader *)part)->sub = 1;
+  }
+  return part;
+}
+
 static PyObject *r_sub(Reader *self, PyObject *arg) {
   uint64_t n;
   if (size_arg(arg, "n", &n) < 0) return NULL;
   if (self->h == NULL) return closed((PyObject *)self, "sub()");
-  /* Allocated before the handle is used: the allocation may run Python code. */
   PyTypeObject *type = Py_TYPE(self);
+  if (type != &Reader_Type) return sub_of_subclass(self, n);
+  /* Allocated before the handle is used: the allocation may run Python code. */
   Reader *part = (Reader *)type->tp_alloc(type, 0);
   if (part == NULL) return NULL;
   tavbin_reader *h = self->h;
