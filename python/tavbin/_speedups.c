@@ -396,6 +396,11 @@ static void record(Reader *self, tavbin_reader *h, st s) {
 static int reader_open(Reader *self, PyObject *data, PyObject *order_o) {
   unsigned long long order = TAVBIN_BIG_ENDIAN;
   if (order_o != NULL && int_arg(order_o, 0, U32_MAX, "order", &order) < 0) return -1;
+  if (self->root == NULL && self->pins - (self->h != NULL) > 0) {
+    /* __init__ again, while its sub-readers still read the bytes it exported. */
+    PyErr_SetString(PyExc_RuntimeError, "Reader.__init__() again while its sub-readers are open");
+    return -1;
+  }
   Py_buffer view;
   if (borrow(data, &view) < 0) return -1;
   reader_close_handle(self); /* __init__ called again */
@@ -1198,16 +1203,29 @@ static PyObject *lsb_tp_new(PyTypeObject *type, PyObject *args, PyObject *kwargs
   return lsb_new_for(type, (Reader *)reader);
 }
 
+static int lsb_traverse(LsbBits *self, visitproc visit, void *arg) {
+  Py_VISIT(self->reader);
+  return 0;
+}
+
+static int lsb_clear(LsbBits *self) {
+  Py_CLEAR(self->reader);
+  return 0;
+}
+
 static void lsb_dealloc(LsbBits *self) {
+  PyObject_GC_UnTrack(self);
   if (self->weakrefs != NULL) PyObject_ClearWeakRefs((PyObject *)self);
   Py_CLEAR(self->reader);
   Py_TYPE(self)->tp_free((PyObject *)self);
 }
 
-static int lsb_live(LsbBits *self) { return self->reader->h != NULL && self->reader->epoch == self->epoch; }
+static int lsb_live(LsbBits *self) {
+  return self->reader != NULL && self->reader->h != NULL && self->reader->epoch == self->epoch;
+}
 
 static PyObject *lsb_fail(LsbBits *self, st s, uint64_t byte) {
-  Reader *r = self->reader;
+  Reader *r = self->reader; /* live */
   return raise_error((PyObject *)self, "LsbBits", s, "read", byte, r->sub, r->origin + byte);
 }
 
@@ -1936,7 +1954,7 @@ static PyTypeObject Writer_Type = {
 static PyTypeObject LsbBits_Type = {
     PyVarObject_HEAD_INIT(NULL, 0).tp_name = "tavbin.LsbBits",
     .tp_basicsize = sizeof(LsbBits),
-    .tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+    .tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC,
     .tp_doc =
         "LsbBits(reader)\n--\n\n"
         "Bit fields read least significant bit first, from the bytes at a reader's cursor: read(count), "
@@ -1945,6 +1963,8 @@ static PyTypeObject LsbBits_Type = {
         "nothing else from the reader until done().",
     .tp_new = lsb_tp_new,
     .tp_dealloc = (destructor)lsb_dealloc,
+    .tp_traverse = (traverseproc)lsb_traverse,
+    .tp_clear = (inquiry)lsb_clear,
     .tp_methods = lsb_methods,
     .tp_weaklistoffset = offsetof(LsbBits, weakrefs),
 };
