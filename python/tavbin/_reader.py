@@ -179,9 +179,19 @@ class ReaderAPI(Handle):
 
     def _fail(self, status: int, where: str, offset: Optional[int] = None) -> NoReturn:
         h = self._h
-        if not h or self._origin is None:
-            super()._fail(status, where, offset)
-        raise self._error(status, where, self._failed_at(h, where) if offset is None else offset)
+        if not h:
+            super()._fail(status, where, offset)  # ValueError
+        if offset is None:
+            offset = self._failed_at(h, where)
+        self._settle(h)
+        raise self._error(status, where, offset)
+
+    def _settle(self, h: Any) -> None:
+        # A mark the cursor has moved past is stale (the byte was skipped), and
+        # must not make a later failure's offset that byte.
+        mark = self._mark
+        if mark is not None and lib.tavbin_tell(h) > mark[0]:
+            self._mark = None
 
     def origin(self) -> int:
         """Where this reader's first byte lies in the outermost input: 0 for a reader
@@ -226,6 +236,7 @@ class ReaderAPI(Handle):
     def bit_align(self) -> None:
         """Skip the rest of a partly read byte, if any. Records nothing."""
         lib.tavbin_bit_align(self._live("bit_align()"))
+        self._mark = None
 
     # -- fixed-width values -----------------------------------------------
     # Each applies the byte alignment, then reads; EofError (recorded) if fewer
@@ -534,6 +545,7 @@ class ReaderAPI(Handle):
             nul = view[pos : pos + window].tobytes().find(b"\0")
         if nul < 0:
             if limit < rem:
+                self._settle(h)
                 raise self._error(Status.TOO_LARGE, "cstring", at)
             self._fail(lib.tavbin_skip(h, rem + 1), "cstring", at)  # records EOF
         lib.tavbin_skip(h, nul + 1)

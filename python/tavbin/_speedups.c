@@ -355,7 +355,14 @@ static uint64_t failed_at(Reader *self, tavbin_reader *h) {
   return at;
 }
 
+/* After a call: a mark the cursor has moved past is stale (the byte was
+ * skipped), and must not make a later failure's offset that byte. */
+static void settle(Reader *self) {
+  if (self->mark && self->h != NULL && F.tavbin_tell(self->h) > self->mark_byte) self->mark = 0;
+}
+
 static PyObject *rfail(Reader *self, st status, const char *where, uint64_t offset) {
+  settle(self);
   if (self->h == NULL) {
     char what[64];
     PyOS_snprintf(what, sizeof what, "%s()", where);
@@ -510,6 +517,7 @@ static PyObject *r_bit_align(Reader *self, PyObject *unused) {
   (void)unused;
   HANDLE("bit_align()");
   F.tavbin_bit_align(h);
+  settle(self);
   Py_RETURN_NONE;
 }
 
@@ -923,6 +931,7 @@ static PyObject *r_cstring(Reader *self, PyObject *const *args, Py_ssize_t nargs
   const unsigned char *first = self->data + pos;
   const unsigned char *nul = window ? memchr(first, 0, (size_t)window) : NULL;
   if (nul == NULL) {
+    settle(self);
     if (limit < rem)
       return raise_error((PyObject *)self, NULL, TAVBIN_TOO_LARGE, "cstring", at, self->sub,
                          self->origin + at);

@@ -336,3 +336,12 @@ def test_every_method_shows_its_arguments(cls, calls):
     assert list(inspect.signature(cls).parameters)[:2] == (
         ["data", "order"] if cls is tavbin.Reader else ["initial_cap", "order"]
     )
+
+
+def test_a_failure_after_bit_align_began_after_the_skipped_byte():
+    r = tavbin.Reader(b"\xab\x00")
+    r.bits(4)
+    r.bit_align()
+    with pytest.raises(tavbin.EofError) as info:
+        r.u16()
+    assert info.value.offset == r.tell() == 1

@@ -214,7 +214,7 @@ def test_loads_and_stores_match_struct(data, order, offset, width):
 # Every reader call with arguments worth trying, for the two paths side by side.
 READER_OPS = st.one_of(
     st.tuples(st.sampled_from(sorted(FIXED) + sorted(PEEKS) + ["u24", "i24", "tell", "remaining", "origin"])),
-    st.tuples(st.sampled_from(["leb128_u32", "sleb128_i32", "lsb"])),
+    st.tuples(st.sampled_from(["leb128_u32", "sleb128_i32", "lsb", "bit_align"])),
     st.tuples(
         st.sampled_from(sorted(ABSOLUTE) + ["seek", "skip", "bytes", "ascii", "sub"]), st.integers(0, 12)
     ),
