@@ -265,3 +265,39 @@ def test_both_paths_give_the_same_outcomes(data, order, cut, ops):
     for op in ops:
         fast, slow = (outcome(r, op) for r in pair)
         assert fast == slow, op
+
+
+WRITER_OPS = st.one_of(
+    st.tuples(
+        st.sampled_from(["u8", "u24", "i24", "u16", "leb128", "sleb128"]), st.integers(-(2**24), 2**24)
+    ),
+    st.tuples(
+        st.sampled_from(["bytes", "string_u8", "string_u16", "string_leb128", "string_u32"]), st.binary()
+    ),
+    st.tuples(st.just("string_u8"), st.binary(min_size=250, max_size=300)),
+    st.tuples(
+        st.sampled_from(["patch_u16", "patch_u32", "patch_u64"]), st.integers(0, 12), st.integers(0, 2**16)
+    ),
+    st.tuples(
+        st.just("array"), st.sampled_from(["u8", "i16", "f32"]), st.lists(st.integers(-200, 200), max_size=4)
+    ),
+    st.tuples(st.just("set_endian"), st.integers(0, 2)),
+)
+
+
+@pytest.mark.skipif(not tavbin.ACCELERATED, reason="compares the compiled writer with the ctypes one")
+@given(st.lists(WRITER_OPS, max_size=12))
+def test_both_writers_give_the_same_outcomes(ops):
+    from tavbin import _fast, _writer
+
+    pair = [cls() for cls in (_fast.Writer, _writer.Writer)]
+    for op in ops:
+        outcomes = []
+        for w in pair:
+            name, *args = op
+            try:
+                value = repr(getattr(w, name)(*args))
+            except (tavbin.Error, OverflowError) as e:
+                value = (type(e), str(e), getattr(e, "offset", None))
+            outcomes.append((value, w.getvalue(), w.last_error))
+        assert outcomes[0] == outcomes[1], op
