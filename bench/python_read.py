@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import ctypes
+import io
 import platform
 import random
 import struct
@@ -161,6 +162,64 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
 
         return run
 
+    # The calls a parser makes besides fixed-width values, each count times on
+    # one reader, beside what the same step costs written over bytes.
+    N = 16  # bytes per block, string and sub-reader
+    blocks = bytes(rng.getrandbits(8) for _ in range(N * count))
+    cstrings = (bytes(rng.randrange(1, 256) for _ in range(N - 1)) + b"\0") * count
+    with tavbin.Writer() as w:
+        for _ in range(count):
+            w.string_u32(bytes(N))
+        prefixed = w.getvalue()
+        for value in short:
+            w.sleb128(value - (1 << 27))
+        slebs = w.getvalue()[len(prefixed) :]
+
+    def on_reader(Reader: type, data: bytes, step: str) -> Callable[[], None]:
+        # The step written into the loop, as u32's is: a lambda would cost a
+        # Python frame per call, more than most of these calls themselves.
+        source = (
+            f"def run():\n    r = Reader(data)\n    for _ in range(count):\n        {step}\n    r.close()\n"
+        )
+        names = {"Reader": Reader, "data": data, "count": count}
+        exec(source, names)
+        return names["run"]
+
+    def calls(R: type) -> List[Tuple[str, Callable[[], None]]]:
+        return [
+            ("seek(p)", on_reader(R, u32s, "r.seek(8)")),
+            ("skip(1)", on_reader(R, u32s, "r.skip(1)")),
+            ("tell()", on_reader(R, u32s, "r.tell()")),
+            ("remaining()", on_reader(R, u32s, "r.remaining()")),
+            ("size", on_reader(R, u32s, "r.size")),
+            ("bits(5)", on_reader(R, u32s, "r.bits(5)")),
+            ("u24()", on_reader(R, u32s, "r.u24()")),
+            ("sleb128()", on_reader(R, slebs, "r.sleb128()")),
+            (f"bytes({N})", on_reader(R, blocks, f"r.bytes({N})")),
+            (f"ascii({N})", on_reader(R, blocks, f"r.ascii({N})")),
+            (f"cstring(64), {N - 1} bytes", on_reader(R, cstrings, "r.cstring(64)")),
+            (f"string_u32(), {N} bytes", on_reader(R, prefixed, "r.string_u32()")),
+            ("array('u32', 4)", on_reader(R, blocks, "r.array('u32', 4)")),
+            (f"sub({N}).close()", on_reader(R, blocks, f"r.sub({N}).close()")),
+            ("(data).close()", on_reader(R, blocks, "Reader(data).close()")),
+        ]
+
+    def slice_block() -> None:
+        pos = 0
+        for _ in range(count):
+            blocks[pos : pos + N]
+            pos += N
+
+    def bytes_io() -> None:
+        for _ in range(count):
+            io.BytesIO(blocks).close()
+
+    def unpack_quads() -> None:
+        pos = 0
+        for _ in range(count):
+            struct.unpack_from(">4I", blocks, pos)
+            pos += 16
+
     per_array = count / (rounds * ARRAY)  # the runs are timed per count values
     out = [(f"Reader.u32(), {path}", reader_u32(R), 1.0) for path, R, _ in PATHS]
     out += [
@@ -179,10 +238,25 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
     for size, data in lebs.items():
         out += [(f"Reader.leb128(), {size}, {path}", reader_leb128(R, data), 1.0) for path, R, _ in PATHS]
         out += [(f"pure-Python LEB128 decoder, {size}", python_leb128(data), 1.0)]
+    for path, R, _ in PATHS:
+        out += [(f"Reader{'' if name[0] == '(' else '.'}{name}, {path}", run, 1.0) for name, run in calls(R)]
+    out += [
+        (f"data[pos:pos + {N}]; pos += {N}", slice_block, 1.0),
+        ("io.BytesIO(data).close()", bytes_io, 1.0),
+        ('struct.unpack_from(">4I", buf, pos); pos += 16', unpack_quads, 1.0),
+    ]
     return out
 
 
+CURSOR_CALLS = ["seek(p)", "skip(1)", "tell()", "remaining()", "size", "bits(5)", "u24()", "sleb128()"]
+BLOCK_CALLS = ["bytes(16)", "ascii(16)", "cstring(64), 15 bytes", "string_u32(), 16 bytes"]
+SLICE = "data[pos:pos + 16]; pos += 16"
 RATIOS = [
+    *((f"Reader.{c}, fast", "Reader.u32(), fast", 1.5) for c in CURSOR_CALLS),
+    *((f"Reader.{c}, fast", SLICE, 1.0) for c in BLOCK_CALLS),
+    ("Reader(data).close(), fast", "io.BytesIO(data).close()", 1.0),
+    ("Reader.sub(16).close(), fast", "io.BytesIO(data).close()", 1.0),
+    ("Reader.array('u32', 4), fast", 'struct.unpack_from(">4I", buf, pos); pos += 16', 1.0),
     ("Reader.u32(), fast", "struct.Struct('>I').unpack_from(buf, pos); pos += 4", 0.75),
     ("Reader.leb128(), 1 to 5 bytes, fast", "pure-Python LEB128 decoder, 1 to 5 bytes", 0.25),
     ("Writer.u32(v), fast", "out += Struct('>I').pack(v), out a bytearray", 0.75),

@@ -24,7 +24,6 @@ except ImportError:  # no wheel package: sdist and plain installs still work
     bdist_wheel = None
 
 BUNDLE = os.environ.get("TAVBIN_BUNDLE", "")
-INCLUDE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "include")
 WINDOWS_BUNDLE = BUNDLE.lower().endswith(".dll")
 
 
@@ -102,6 +101,12 @@ class BinaryDistribution(Distribution):
         return True
 
 
+# The library's header, where the package is built inside its source tree: the
+# fast path then checks its function table against it (see _speedups.c).
+HERE = os.path.dirname(os.path.abspath(__file__))
+INCLUDE = os.environ.get("TAVBIN_INCLUDE") or os.path.join(HERE, os.pardir, "include")
+include_dirs = [INCLUDE] if os.path.isfile(os.path.join(INCLUDE, "tavbin.h")) else []
+
 setup(
     distclass=BinaryDistribution if BUNDLE else Distribution,
     cmdclass=commands,
@@ -109,9 +114,9 @@ setup(
         []
         if WINDOWS_BUNDLE
         else [
-            Extension("tavbin._speedups", ["tavbin/_speedups.c"]),
-            # The Kaitai Struct stream; its function types come from tavbin.h.
-            Extension("tavbin._kaitai", ["tavbin/_kaitai.c"], include_dirs=[INCLUDE]),
+            Extension("tavbin._speedups", ["tavbin/_speedups.c"], include_dirs=include_dirs),
+            # The Kaitai Struct stream.
+            Extension("tavbin._kaitai", ["tavbin/_kaitai.c"], include_dirs=include_dirs),
         ]
     ),
 )

@@ -19,16 +19,18 @@ Example: write a few values, then read them back.
     ...     hex(r.u32()), r.leb128(), r.string_u32(max_len=15)
     ('0xcafef00d', 624485, b'hi')
 
-Reader and Writer are compiled where the package was installed with a C
-compiler (ACCELERATED is then True); otherwise, or with TAVBIN_PURE=1 in the
-environment, they call the module through ctypes, with the same behaviour.
+Where the package was installed with a C compiler and Python's headers,
+Reader, Writer and LsbBits are extension types whose every method and property
+is compiled (ACCELERATED is then True); otherwise, or with TAVBIN_PURE=1 in the
+environment, they are Python classes that call the module through ctypes, with
+the same behaviour.
 
 The module is found through the TAVBIN_LIBRARY environment variable (a path),
 then a copy inside this package, then the system loader's search by name
 (binary-read-util.dll on Windows, libbinary-read-util.so.1 elsewhere).
 """
 
-import os
+from os import environ as _environ
 
 from ._buffer import BytesLike
 from ._errors import (
@@ -57,12 +59,12 @@ from ._reader import LsbBits, Reader
 from ._writer import Writer
 
 ACCELERATED = False
-"""True when Reader and Writer are the compiled fast path (TAVBIN_PURE=1 in the
-environment before import forces the ctypes path)."""
+"""True when Reader, Writer and LsbBits are the compiled extension types
+(TAVBIN_PURE=1 in the environment before import forces the ctypes path)."""
 
-if os.environ.get("TAVBIN_PURE") != "1":
+if _environ.get("TAVBIN_PURE") != "1":
     try:
-        from ._fast import Reader, Writer  # noqa: F811
+        from ._fast import LsbBits, Reader, Writer  # noqa: F811
     except ImportError:  # not built: the ctypes classes stay
         pass
     else:

@@ -48,14 +48,20 @@ class Error(Exception):
     Raised as one of the subclasses, one per status; catch Error for all of them.
     `offset` is where the failed call began: the reader's tell() just before it,
     the writer's length (where the append would have gone), or the offset given
-    to a load or store.
+    to a load or store. For a call on a sub-reader, `outer` is where it began in
+    the outermost input (the sub-reader's origin() plus offset), and the message
+    says so; otherwise it is None.
     """
 
     default_status: Optional[Status] = None
     status: Any
 
     def __init__(
-        self, status: Optional[int] = None, where: Optional[str] = None, offset: Optional[int] = None
+        self,
+        status: Optional[int] = None,
+        where: Optional[str] = None,
+        offset: Optional[int] = None,
+        outer: Optional[int] = None,
     ) -> None:
         if status is None:
             status = self.default_status
@@ -65,11 +71,14 @@ class Error(Exception):
             self.status = status  # a status this package does not know
         self.where = where
         self.offset = offset
+        self.outer = outer
         text = strerror(int(status)) if status is not None else "error"
+        if outer is not None:
+            text += f" at offset {offset} of a sub-reader, {outer} in the outermost input"
         super().__init__(f"{where}: {text}" if where else text)
 
     def __reduce__(self) -> Tuple[Any, ...]:
-        return type(self), (self.status, self.where, self.offset)
+        return type(self), (self.status, self.where, self.offset, self.outer)
 
 
 class EofError(Error, EOFError):
@@ -107,9 +116,10 @@ _BY_STATUS: Dict[int, Type[Error]] = {
 }
 
 
-def error(status: int, where: str, offset: Optional[int] = None) -> Error:
-    """The exception for a failed call of `where` that returned `status`."""
-    return _BY_STATUS.get(status, Error)(status, where, offset)
+def error(status: int, where: str, offset: Optional[int] = None, outer: Optional[int] = None) -> Error:
+    """The exception for a failed call of `where` that returned `status`; `outer`
+    for a call on a sub-reader (see Error)."""
+    return _BY_STATUS.get(status, Error)(status, where, offset, outer)
 
 
 def check_int(value: Any, low: int, high: int, what: str) -> int:

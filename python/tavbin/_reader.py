@@ -22,7 +22,7 @@ from ctypes import (
 )
 import sys
 from array import array as _array
-from typing import Any, Optional, Tuple
+from typing import Any, NoReturn, Optional, Tuple
 
 from ._buffer import Borrowed, BytesLike
 from ._errors import (
@@ -165,9 +165,40 @@ class ReaderAPI(Handle):
         owner.view = view
         self._order = order
         self._mark = None
+        self._origin: Optional[int] = None  # a sub-reader's origin()
         self._out = _Out()
         self._ref = byref(self._out)
         self._h = owner
+
+    def _error(self, status: int, where: str, offset: int) -> Any:
+        """The exception of a failed call; a sub-reader's says where it began in
+        the outermost input."""
+        origin = self._origin
+        outer = None if origin is None else origin + offset
+        return error(status, f"{type(self).__name__}.{where}", offset, outer)
+
+    def _fail(self, status: int, where: str, offset: Optional[int] = None) -> NoReturn:
+        h = self._h
+        if not h:
+            super()._fail(status, where, offset)  # ValueError
+        if offset is None:
+            offset = self._failed_at(h, where)
+        self._settle(h)
+        raise self._error(status, where, offset)
+
+    def _settle(self, h: Any) -> None:
+        # A mark the cursor has moved past is stale (the byte was skipped), and
+        # must not make a later failure's offset that byte.
+        mark = self._mark
+        if mark is not None and lib.tavbin_tell(h) > mark[0]:
+            self._mark = None
+
+    def origin(self) -> int:
+        """Where this reader's first byte lies in the outermost input: 0 for a reader
+        opened on its own data, the sum of the offsets its sub() calls began at for a
+        sub-reader."""
+        self._live("origin()")
+        return self._origin or 0
 
     def _failed_at(self, h: Any, where: str) -> int:
         at = lib.tavbin_tell(h)
@@ -205,6 +236,7 @@ class ReaderAPI(Handle):
     def bit_align(self) -> None:
         """Skip the rest of a partly read byte, if any. Records nothing."""
         lib.tavbin_bit_align(self._live("bit_align()"))
+        self._mark = None
 
     # -- fixed-width values -----------------------------------------------
     # Each applies the byte alignment, then reads; EofError (recorded) if fewer
@@ -513,7 +545,8 @@ class ReaderAPI(Handle):
             nul = view[pos : pos + window].tobytes().find(b"\0")
         if nul < 0:
             if limit < rem:
-                raise error(Status.TOO_LARGE, f"{type(self).__name__}.cstring", at)
+                self._settle(h)
+                raise self._error(Status.TOO_LARGE, "cstring", at)
             self._fail(lib.tavbin_skip(h, rem + 1), "cstring", at)  # records EOF
         lib.tavbin_skip(h, nul + 1)
         return view[pos : pos + nul].tobytes()
@@ -531,6 +564,7 @@ class ReaderAPI(Handle):
         if lib.tavbin_remaining(h) < count:
             self._fail(lib.tavbin_skip(h, count), "sub", at)  # records EOF
         part = type(self)(h.view[pos : pos + count], self._order)
+        part._origin = (self._origin or 0) + pos
         lib.tavbin_skip(h, count)
         self._mark = None
         return part
@@ -565,6 +599,142 @@ class ReaderAPI(Handle):
         result's done(), also called on leaving a with block."""
         return LsbBits(self)
 
+    # -- strings with any length prefix, 32-bit LEB128, strings at an offset --
+    # Read from the data itself, then one skip; nothing moves on failure, where
+    # _record leaves the status in last_error as far as the C calls allow.
+
+    def _record(self, h: Any, status: int) -> None:
+        at, rem = lib.tavbin_tell(h), lib.tavbin_remaining(h)
+        part = self._partial(at)
+        after = max(rem - 1, 0) if part else rem
+        if status == Status.EOF:
+            if not part:
+                lib.tavbin_skip(h, U64_MAX)
+            elif after < 8:
+                _c_peek_u64(h, self._ref)
+        elif status == Status.TOO_LARGE:
+            if after >= 4:
+                _c_string_u32(h, _STAND_IN, c_uint64(0), c_uint64(0), None)
+        else:
+            _c_leb128(h, self._ref, c_uint64(0))
+
+    def _partial(self, at: int) -> bool:
+        mark = self._mark
+        return mark is not None and mark[0] == at and mark[1] != 0
+
+    def _leb32(self, where: str, signed: bool) -> int:
+        h = self._open_handle(where)
+        at = lib.tavbin_tell(h)
+        status, n, value = _leb_parse(h.view, at + self._partial(at), 5, 32, signed)
+        if status:
+            self._record(h, status)
+            self._fail(status, where, at)
+        lib.tavbin_skip(h, n)
+        return value
+
+    def leb128_u32(self) -> int:
+        """Read an unsigned LEB128 number of at most 5 bytes whose value fits in 32
+        bits. EofError if the data ends first; InvalidArgError for five bytes that
+        all continue or a value of 2**32 or more. Nothing is consumed on failure."""
+        return self._leb32("leb128_u32", False)
+
+    def sleb128_i32(self) -> int:
+        """Read a signed LEB128 number of at most 5 bytes whose value fits in 32 bits
+        (as leb128_u32)."""
+        return self._leb32("sleb128_i32", True)
+
+    def _prefixed(self, max_len: Any, where: str, kind: int) -> builtins.bytes:
+        limit = _size_arg(max_len, "max_len").value
+        h = self._open_handle(where)
+        at = lib.tavbin_tell(h)
+        view = h.view
+        pos = at + self._partial(at)
+        avail = max(len(view) - pos, 0)
+        status = Status.OK
+        if kind == 2:
+            status, head, length = _leb_parse(view, pos, 10, 64, False)
+            if status:
+                if status == Status.EOF or not head:  # as leb128() fails
+                    self._fail(_c_leb128(h, self._ref, c_uint64(10)), where, at)
+                self._record(h, status)
+                self._fail(status, where, at)
+        else:
+            head = kind + 1
+            if avail < head:
+                status, length = Status.EOF, 0
+            else:
+                order = "little" if self._order == LITTLE else "big"
+                length = int.from_bytes(view[pos : pos + head], order)
+        if not status and length > limit:
+            status = Status.TOO_LARGE
+        if not status and length > avail - head:
+            status = Status.EOF
+        if status:
+            self._record(h, status)
+            self._fail(status, where, at)
+        value = view[pos + head : pos + head + length].tobytes()
+        lib.tavbin_skip(h, head + length)
+        return value
+
+    def string_u8(self, max_len: int = 0xFF) -> builtins.bytes:
+        """Read a string stored as an 8-bit byte count and that many bytes (as
+        string_u32)."""
+        return self._prefixed(max_len, "string_u8", 0)
+
+    def string_u16(self, max_len: int = 0xFFFF) -> builtins.bytes:
+        """Read a string stored as a 16-bit byte count (reader's byte order) and that
+        many bytes (as string_u32)."""
+        return self._prefixed(max_len, "string_u16", 1)
+
+    def string_leb128(self, max_len: int = U64_MAX) -> builtins.bytes:
+        """Read a string stored as an unsigned LEB128 byte count and that many bytes
+        (as string_u32); a count that leb128() refuses is refused alike, and one
+        above 64 bits is InvalidArgError."""
+        return self._prefixed(max_len, "string_leb128", 2)
+
+    def cstring_at(self, offset: int, max_len: int) -> builtins.bytes:
+        """The NUL-terminated string at byte `offset` (as cstring), the cursor
+        unmoved. RangeError if offset > size; TooLargeError and EofError as
+        cstring."""
+        start = check_int(offset, 0, U64_MAX, "offset")
+        limit = check_int(max_len, 0, U64_MAX, "max_len")
+        h = self._open_handle("cstring_at")
+        at = lib.tavbin_tell(h)
+        view = h.view
+        if start > len(view):
+            self._fail(_c_u8_at(h, c_uint64(start), self._ref), "cstring_at", at)  # records RANGE
+        rem = len(view) - start
+        window = limit + 1 if limit < rem else rem
+        nul = view[start : start + window].tobytes().find(b"\0")
+        if nul < 0:
+            if limit < rem:
+                raise self._error(Status.TOO_LARGE, "cstring_at", at)
+            self._record(h, Status.EOF)
+            self._fail(Status.EOF, "cstring_at", at)
+        return view[start : start + nul].tobytes()
+
+
+def _leb_parse(view: Any, pos: int, max_bytes: int, bits: int, signed: bool) -> Tuple[int, int, int]:
+    """(status, length, value) of the LEB128 number at view[pos:] of at most
+    max_bytes bytes whose value fits in `bits`: EOF if the data ends first,
+    INVALID_ARG with length 0 if max_bytes bytes all continue, or with its
+    length if the value does not fit."""
+    value = 0
+    for i in range(max_bytes):
+        if pos + i >= len(view):
+            return Status.EOF, 0, 0
+        byte = view[pos + i]
+        value |= (byte & 0x7F) << (7 * i)
+        if not byte & 0x80:
+            n = i + 1
+            if signed and byte & 0x40:
+                value -= 1 << (7 * n)
+            low, high = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if signed else (0, (1 << bits) - 1)
+            if not low <= value <= high:
+                return Status.INVALID_ARG, n, 0
+            return Status.OK, n, value
+    return Status.INVALID_ARG, 0, 0
+
 
 _THREE = c_uint64(3)
 _WIDTH = {code: _array(code).itemsize for code in ARRAY_CODES.values()}
@@ -598,12 +768,14 @@ class LsbBits:
         if self._reader._h is not self._h:
             raise ValueError("LsbBits.read() on a closed reader")
         byte = self._start + (self._bit >> 3)
+        origin = self._reader._origin
+        outer = None if origin is None else origin + byte
         if not 1 <= count <= 64 or not self._open:
-            raise error(Status.INVALID_ARG, "LsbBits.read", byte)
+            raise error(Status.INVALID_ARG, "LsbBits.read", byte, outer)
         view = self._h.view
         end = self._start * 8 + self._bit + count
         if end > len(view) * 8:
-            raise error(Status.EOF, "LsbBits.read", byte)
+            raise error(Status.EOF, "LsbBits.read", byte, outer)
         value = int.from_bytes(view[byte : (end + 7) >> 3], "little") >> (self._bit & 7)
         self._bit += count
         return value & ((1 << count) - 1)
@@ -632,4 +804,4 @@ class LsbBits:
 
 class Reader(ReaderAPI):
     __doc__ = ReaderAPI.__doc__
-    __slots__ = ("_h", "_out", "_ref", "_order", "_mark", "__weakref__")
+    __slots__ = ("_h", "_out", "_ref", "_order", "_mark", "_origin", "__weakref__")

@@ -271,6 +271,53 @@ class WriterAPI(Handle):
         if status:
             self._fail(status, "array")
 
+    # -- strings with any length prefix ----------------------------------------
+
+    def _prefixed(self, data: BytesLike, where: str, head: Any) -> None:
+        with Borrowed(data) as src:
+            body = string_at(src.address, src.size) if src.size else b""
+        prefix = head(len(body))
+        h = self._h
+        if prefix is None:
+            # Recorded through the one call that refuses a length: string_u32's.
+            _c_string_u32(h, c_void_p(_ONE), c_uint64(U32_MAX + 1))
+            self._fail(Status.TOO_LARGE, where)
+        self._append(prefix + body, where)
+
+    def _order_name(self) -> str:
+        return "little" if self._order == LITTLE else "big"
+
+    def string_u8(self, data: BytesLike) -> None:
+        """Append an 8-bit byte count and the bytes of `data` (as string_u32);
+        TooLargeError (recorded, nothing appended) for more than 255 bytes."""
+        self._prefixed(data, "string_u8", lambda n: bytes((n,)) if n <= 0xFF else None)
+
+    def string_u16(self, data: BytesLike) -> None:
+        """Append a 16-bit byte count (writer's byte order) and the bytes of `data`
+        (as string_u32); TooLargeError (recorded, nothing appended) for more than
+        65535 bytes."""
+        self._prefixed(
+            data, "string_u16", lambda n: n.to_bytes(2, self._order_name()) if n <= 0xFFFF else None
+        )
+
+    def string_leb128(self, data: BytesLike) -> None:
+        """Append an unsigned LEB128 byte count and the bytes of `data` (as
+        string_u32)."""
+        self._prefixed(data, "string_leb128", _leb128_bytes)
+
+
+def _leb128_bytes(n: int) -> builtins.bytes:
+    out = bytearray()
+    while True:
+        group, n = n & 0x7F, n >> 7
+        out.append(group | (0x80 if n else 0))
+        if not n:
+            return builtins.bytes(out)
+
+
+_ONE_BLOCK = ctypes.create_string_buffer(1)
+_ONE = ctypes.addressof(_ONE_BLOCK)
+
 
 def _store(fn: Any) -> Any:
     def store(data: Any, size: int, offset: int, order: int, value: int) -> int:

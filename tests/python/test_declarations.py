@@ -89,6 +89,24 @@ def test_table_types_are_the_headers():
                 assert ctypes.sizeof(t) == 8
 
 
+@pytest.mark.skipif(not tavbin.ACCELERATED, reason="the fast path's table")
+def test_the_extensions_table_is_the_headers():
+    # Checked by the compiler too where the header was found (setup.py points
+    # at include/ in the source tree, as the build's package does).
+    from tavbin import _speedups
+
+    assert _speedups.HEADER_CHECKED == 1
+    declared = {}
+    for line in Path(os.environ["TAVBIN_DECLARATIONS"]).read_text().splitlines():
+        name, ret, *params = line.split("|")
+        declared[name] = (ret, params)
+    table = _speedups.declarations()
+    assert table and len({name for name, _, _ in table}) == len(table)
+    for name, ret, params in table:
+        params = [" ".join(p.split()) for p in params.strip("()").split(",")]
+        assert (" ".join(ret.split()), params) == declared[name], name
+
+
 def test_module_name_is_the_one_the_build_makes():
     if "TAVBIN_MODULE_NAME" in os.environ:
         assert _native.LIBRARY_NAME == os.environ["TAVBIN_MODULE_NAME"]
@@ -163,7 +181,7 @@ def test_the_path_switch(pure):
     expected = os.environ.get("TAVBIN_EXPECT_ACCELERATED", "1" if tavbin.ACCELERATED else "0") == "1"
     assert tavbin.ACCELERATED is expected
     assert (tavbin.Reader.__module__, tavbin.Writer.__module__) == (
-        ("tavbin._fast",) * 2 if expected else ("tavbin._reader", "tavbin._writer")
+        ("tavbin",) * 2 if expected else ("tavbin._reader", "tavbin._writer")
     )
     env = {k: v for k, v in os.environ.items() if k != "TAVBIN_PURE"}
     if pure:

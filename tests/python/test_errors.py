@@ -236,6 +236,13 @@ READER_CALLS = {
     "sub": (1,),
     "array": ("u16", 2),
     "lsb_bits": (),
+    "origin": (),
+    "string_u8": (),
+    "string_u16": (),
+    "string_leb128": (),
+    "leb128_u32": (),
+    "sleb128_i32": (),
+    "cstring_at": (0, 200),
 }
 WRITER_CALLS = {
     "u8": (1,),
@@ -260,6 +267,9 @@ WRITER_CALLS = {
     "patch_u16": (0, 1),
     "patch_u32": (0, 1),
     "patch_u64": (0, 1),
+    "string_u8": (b"ab",),
+    "string_u16": (b"ab",),
+    "string_leb128": (b"ab",),
 }
 
 
@@ -291,3 +301,47 @@ def test_handles_cannot_be_copied(make, how):
     handle = make()
     with pytest.raises(TypeError, match="owns a C handle"):
         how(handle)
+
+
+def test_a_sub_readers_origin_and_errors_say_where_in_the_outermost_input():
+    r = tavbin.Reader(bytes(range(32)))
+    r.skip(4)
+    outer = r.sub(20)  # bytes 4 to 24
+    outer.bits(3)  # sub() starts after the partly read byte
+    inner = outer.sub(8)  # bytes 5 to 13
+    assert (r.origin(), outer.origin(), inner.origin(), inner.u8()) == (0, 4, 5, 5)
+    inner.skip(6)
+    with pytest.raises(tavbin.EofError) as info:
+        inner.u16()
+    err = info.value
+    assert (err.offset, err.outer) == (7, 12)
+    assert str(err) == "Reader.u16: eof at offset 7 of a sub-reader, 12 in the outermost input"
+    again = pickle.loads(pickle.dumps(err))
+    assert (again.outer, str(again)) == (12, str(err))
+    with pytest.raises(tavbin.InvalidArgError) as info:
+        inner.lsb_bits().read(0)
+    assert (info.value.offset, info.value.outer) == (7, 12)
+    # A reader opened on its own data says nothing more than before.
+    r.seek(32)
+    with pytest.raises(tavbin.EofError) as info:
+        r.u8()
+    assert (str(info.value), info.value.outer) == ("Reader.u8: eof", None)
+
+
+@pytest.mark.parametrize("cls, calls", [(tavbin.Reader, READER_CALLS), (tavbin.Writer, WRITER_CALLS)])
+def test_every_method_shows_its_arguments(cls, calls):
+    # inspect.signature and help() read the compiled methods' text signatures.
+    for name, args in calls.items():
+        inspect.signature(getattr(cls, name)).bind(None, *args)
+    assert list(inspect.signature(cls).parameters)[:2] == (
+        ["data", "order"] if cls is tavbin.Reader else ["initial_cap", "order"]
+    )
+
+
+def test_a_failure_after_bit_align_began_after_the_skipped_byte():
+    r = tavbin.Reader(b"\xab\x00")
+    r.bits(4)
+    r.bit_align()
+    with pytest.raises(tavbin.EofError) as info:
+        r.u16()
+    assert info.value.offset == r.tell() == 1

@@ -149,3 +149,19 @@ tavbin.keep = keep
 """
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert result.returncode == 0 and result.stderr == ""
+
+
+@pytest.mark.parametrize("kind, make, shared", BUFFERS, ids=[b[0] for b in BUFFERS])
+def test_a_subclass_gets_sub_readers_of_its_own_class(tmp_path, kind, make, shared):
+    class Tagged(tavbin.Reader):
+        def __init__(self, data, order=tavbin.BIG):
+            super().__init__(data, order)
+            self.tag = "mine"
+
+    r = Tagged(make(tmp_path))
+    r.skip(2)
+    part = r.sub(6)
+    inner = part.sub(3)
+    r.close()  # the sub-readers keep the bytes
+    assert (type(inner), inner.tag, part.origin(), inner.origin()) == (Tagged, "mine", 2, 2)
+    assert inner.bytes(3) == PAYLOAD[2:5] and part.u8() == PAYLOAD[5]

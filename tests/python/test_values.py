@@ -209,3 +209,95 @@ def test_loads_and_stores_match_struct(data, order, offset, width):
             store(buf, 0, order, offset)
         assert buf == data  # nothing written
         assert failed_load.value.offset == failed_store.value.offset == offset
+
+
+# Every reader call with arguments worth trying, for the two paths side by side.
+READER_OPS = st.one_of(
+    st.tuples(st.sampled_from(sorted(FIXED) + sorted(PEEKS) + ["u24", "i24", "tell", "remaining", "origin"])),
+    st.tuples(st.sampled_from(["leb128_u32", "sleb128_i32", "lsb", "bit_align"])),
+    st.tuples(
+        st.sampled_from(sorted(ABSOLUTE) + ["seek", "skip", "bytes", "ascii", "sub"]), st.integers(0, 12)
+    ),
+    st.tuples(st.just("bits"), st.integers(0, 66)),
+    st.tuples(
+        st.sampled_from(
+            ["leb128", "sleb128", "string_u8", "string_u16", "string_leb128", "string_u32", "cstring"]
+        ),
+        st.integers(0, 12),
+    ),
+    st.tuples(st.just("cstring_at"), st.integers(0, 12), st.integers(0, 12)),
+    st.tuples(st.just("array"), st.sampled_from(["u8", "i16", "u32", "f64"]), st.integers(0, 3)),
+)
+
+
+def outcome(reader, op):
+    """What a call gives: its value or its exception's type, text and offsets,
+    then the cursor and the recorded status."""
+    name, *args = op
+    try:
+        if name == "lsb":
+            with reader.lsb_bits() as bits:
+                value = (bits.read(3), bits.read(9))
+        else:
+            value = getattr(reader, name)(*args)
+        if name == "sub":
+            value = (value.origin(), value.bytes(value.size), value.u8() if value.size else None)
+        elif name == "array":
+            value = value.tolist()
+    except tavbin.Error as e:
+        value = (type(e), str(e), e.offset, e.outer)
+    return repr(value), reader.tell(), reader.last_error  # repr: a NaN equals itself
+
+
+@pytest.mark.skipif(not tavbin.ACCELERATED, reason="compares the compiled reader with the ctypes one")
+@given(st.binary(max_size=24), orders, st.integers(0, 8), st.lists(READER_OPS, max_size=12))
+def test_both_paths_give_the_same_outcomes(data, order, cut, ops):
+    from tavbin import _fast, _reader
+
+    # Half the time inside a sub-reader, so that errors also say where they lie.
+    pair = []
+    for cls in (_fast.Reader, _reader.Reader):
+        r = cls(data, order)
+        if cut and cut <= len(data):
+            r.skip(cut // 2)
+            r = r.sub(len(data) - cut // 2)
+        pair.append(r)
+    for op in ops:
+        fast, slow = (outcome(r, op) for r in pair)
+        assert fast == slow, op
+
+
+WRITER_OPS = st.one_of(
+    st.tuples(
+        st.sampled_from(["u8", "u24", "i24", "u16", "leb128", "sleb128"]), st.integers(-(2**24), 2**24)
+    ),
+    st.tuples(
+        st.sampled_from(["bytes", "string_u8", "string_u16", "string_leb128", "string_u32"]), st.binary()
+    ),
+    st.tuples(st.just("string_u8"), st.binary(min_size=250, max_size=300)),
+    st.tuples(
+        st.sampled_from(["patch_u16", "patch_u32", "patch_u64"]), st.integers(0, 12), st.integers(0, 2**16)
+    ),
+    st.tuples(
+        st.just("array"), st.sampled_from(["u8", "i16", "f32"]), st.lists(st.integers(-200, 200), max_size=4)
+    ),
+    st.tuples(st.just("set_endian"), st.integers(0, 2)),
+)
+
+
+@pytest.mark.skipif(not tavbin.ACCELERATED, reason="compares the compiled writer with the ctypes one")
+@given(st.lists(WRITER_OPS, max_size=12))
+def test_both_writers_give_the_same_outcomes(ops):
+    from tavbin import _fast, _writer
+
+    pair = [cls() for cls in (_fast.Writer, _writer.Writer)]
+    for op in ops:
+        outcomes = []
+        for w in pair:
+            name, *args = op
+            try:
+                value = repr(getattr(w, name)(*args))
+            except (tavbin.Error, OverflowError) as e:
+                value = (type(e), str(e), getattr(e, "offset", None))
+            outcomes.append((value, w.getvalue(), w.last_error))
+        assert outcomes[0] == outcomes[1], op

@@ -39,6 +39,11 @@ def load_cases():
 CASES = load_cases()
 
 
+# The calls whose value (reader) or argument (writer) is HEX.
+STRINGS = ("string_u8", "string_u16", "string_leb128", "string_u32")
+HEX_VALUES = ("cstring", "cstring_at") + STRINGS
+
+
 def unhex(text):
     return b"" if text == "-" else bytes.fromhex(text)
 
@@ -98,6 +103,8 @@ def run_case(lines):
             target = getattr(writer, name)
             if name == "array":
                 call = lambda kind, *vs: target(kind, [number(v) for v in vs])  # noqa: E731
+            elif name in STRINGS:
+                call = lambda data: target(unhex(data))  # noqa: E731
             else:
                 call = lambda *vs: target(*(number(v) for v in vs))  # noqa: E731
         elif op.startswith("zigzag"):
@@ -110,7 +117,7 @@ def run_case(lines):
         if outcome[0] == "ok":
             got = call(*args)
             want = outcome[1:]
-            if op == "cstring":
+            if op in HEX_VALUES:
                 assert got == unhex(want[0]), where
             elif op == "sub":
                 assert got.bytes(got.size) == unhex(want[0]), where
