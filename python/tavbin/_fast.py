@@ -12,7 +12,8 @@ from array import array
 from . import _speedups  # ImportError where it was not built
 from ._errors import check_float, check_int
 from ._native import FUNCTIONS, address
-from ._reader import ARRAY_CODES, HOST_ORDER, ReaderAPI, array_code
+from ._kinds import ARRAY_CODES, HOST_ORDER, array_code
+from ._reader import ReaderAPI
 from ._writer import WriterAPI
 
 _speedups.bind(
@@ -29,9 +30,9 @@ _speedups.bind(
 
 class Reader(_speedups.Reader, ReaderAPI):
     __doc__ = ReaderAPI.__doc__
-    __slots__ = ("_out", "_ref", "_order", "_mark", "__weakref__")
+    __slots__ = ("_out", "_ref", "_order", "_mark", "_lock", "__weakref__")
 
 
 class Writer(_speedups.Writer, WriterAPI):
     __doc__ = WriterAPI.__doc__
-    __slots__ = ("_order", "__weakref__")
+    __slots__ = ("_order", "_lock", "__weakref__")

@@ -21,6 +21,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "_records.c"
+
 typedef struct tavbin_reader tavbin_reader;
 typedef struct tavbin_writer tavbin_writer;
 typedef int32_t st;
@@ -454,6 +456,108 @@ static PyObject *r_remaining(PyObject *self, PyObject *unused) {
   return PyLong_FromUnsignedLongLong(F.remaining(h));
 }
 
+/* The byte order a record is read or written in: its format's, else the
+ * handle's (self._order). */
+static int record_big(PyObject *self, const struct rec_format *f, int *big) {
+  if (f->order >= 0) {
+    *big = rec_big(f, 0);
+    return 0;
+  }
+  PyObject *o = PyObject_GetAttrString(self, "_order");
+  long order = o ? PyLong_AsLong(o) : -1;
+  Py_XDECREF(o);
+  if (order == -1 && PyErr_Occurred()) return -1;
+  *big = order == 0; /* BIG */
+  return 0;
+}
+
+static PyObject *r_unpack(PyObject *self, PyObject *arg) {
+  PyObject *compiled = rec_compile(arg), *out = NULL;
+  if (compiled == NULL) return NULL;
+  const struct rec_format *f = rec_of(compiled);
+  uint8_t stack[256], *buf = stack;
+  int big;
+  if (record_big(self, f, &big) < 0) goto done;
+  tavbin_reader *h = R(self);
+  uint64_t at = F.tell(h), n = (uint64_t)f->size;
+  /* More than the data holds fails before it writes: nothing to allocate. */
+  if (n > sizeof stack && h != NULL && n <= F.remaining(h)) {
+    buf = PyMem_Malloc((size_t)n);
+    if (buf == NULL) {
+      buf = stack;
+      PyErr_NoMemory();
+      goto done;
+    }
+  }
+  st s = F.bytes(h, buf, n);
+  if (s)
+    fail(self, h ? s : 3, "unpack", at);
+  else
+    out = rec_decode(f, buf, big);
+done:
+  if (buf != stack) PyMem_Free(buf);
+  Py_DECREF(compiled);
+  return out;
+}
+
+static PyObject *r_unpack_many(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_SetString(PyExc_TypeError, "unpack_many() takes two arguments, fmt and count");
+    return NULL;
+  }
+  uint64_t count;
+  if (size_arg(args[1], "count", &count) < 0) return NULL;
+  PyObject *compiled = rec_compile(args[0]), *list = NULL, *owner = NULL;
+  if (compiled == NULL) return NULL;
+  const struct rec_format *f = rec_of(compiled);
+  uint64_t size = (uint64_t)f->size;
+  uint64_t n = size && count > UINT64_MAX / size ? UINT64_MAX : count * size;
+  uint8_t *buf = NULL;
+  int big;
+  if (record_big(self, f, &big) < 0) goto done;
+  tavbin_reader *h = R(self);
+  uint64_t at = F.tell(h);
+  if (h == NULL || n > F.remaining(h) || count > PY_SSIZE_T_MAX / sizeof(PyObject *)) {
+    /* Fails before it writes (or, for a count no list can hold, reads nothing). */
+    unsigned char stand_in;
+    st s = n > 0 || h == NULL ? F.bytes(h, &stand_in, n) : 0;
+    if (s)
+      fail(self, h ? s : 3, "unpack_many", at);
+    else
+      PyErr_NoMemory();
+    goto done;
+  }
+  /* Held while the list is allocated, which could run a finaliser that closes
+   * this reader: the handle then lives until the read is done. */
+  owner = new_ref(((Handle *)self)->owner);
+  list = PyList_New((Py_ssize_t)count);
+  buf = list != NULL ? PyMem_Malloc(n ? (size_t)n : 1) : NULL;
+  if (buf == NULL) {
+    if (list != NULL) PyErr_NoMemory();
+    Py_CLEAR(list);
+    goto done;
+  }
+  st s = F.bytes(h, buf, n);
+  if (s) {
+    Py_CLEAR(list);
+    fail(self, s, "unpack_many", at);
+    goto done;
+  }
+  for (uint64_t i = 0; i < count; i++) {
+    PyObject *t = rec_decode(f, buf + i * size, big);
+    if (t == NULL) {
+      Py_CLEAR(list);
+      break;
+    }
+    PyList_SET_ITEM(list, (Py_ssize_t)i, t);
+  }
+done:
+  PyMem_Free(buf);
+  Py_XDECREF(owner);
+  Py_DECREF(compiled);
+  return list;
+}
+
 #define NOARGS(name, doc)                                                                                    \
   { #name, (PyCFunction)r_##name, METH_NOARGS, doc }
 #define ONEARG(name, doc)                                                                                    \
@@ -487,6 +591,12 @@ static PyMethodDef reader_methods[] = {
      "array.array."},
     NOARGS(tell, "Byte offset of the cursor. A partly read byte counts as not read."),
     NOARGS(remaining, "Bytes from the cursor to the end (the bit position is ignored)."),
+    {"unpack", (PyCFunction)r_unpack, METH_O,
+     "unpack($self, fmt, /)\n--\n\nRead one record of the struct format fmt and return its values, as "
+     "struct.unpack_from does."},
+    {"unpack_many", (PyCFunction)(void (*)(void))r_unpack_many, METH_FASTCALL,
+     "unpack_many($self, fmt, count, /)\n--\n\nRead count records of the struct format fmt, in one block "
+     "read, as a list of tuples."},
     {NULL, NULL, 0, NULL},
 };
 
@@ -557,6 +667,36 @@ static Py_ssize_t w_length(PyObject *self) {
   return (Py_ssize_t)F.w_len(h);
 }
 
+static PyObject *w_pack(PyObject *self, PyObject *const *args, Py_ssize_t nargs) {
+  if (nargs < 1) {
+    PyErr_SetString(PyExc_TypeError, "pack() takes a format and its values");
+    return NULL;
+  }
+  PyObject *compiled = rec_compile(args[0]), *out = NULL;
+  if (compiled == NULL) return NULL;
+  const struct rec_format *f = rec_of(compiled);
+  uint8_t stack[256], *buf = stack;
+  int big;
+  if (record_big(self, f, &big) < 0) goto done;
+  if ((size_t)f->size > sizeof stack && (buf = PyMem_Malloc((size_t)f->size)) == NULL) {
+    buf = stack;
+    PyErr_NoMemory();
+    goto done;
+  }
+  /* Converted before the handle is loaded: the conversion may run Python code. */
+  if (rec_encode(f, big, args + 1, nargs - 1, buf) < 0) goto done;
+  tavbin_writer *h = W(self);
+  st s = F.w_bytes(h, buf, (uint64_t)f->size);
+  if (s)
+    fail(self, h ? s : 3, "pack", F.w_len(h));
+  else
+    out = new_ref(Py_None);
+done:
+  if (buf != stack) PyMem_Free(buf);
+  Py_DECREF(compiled);
+  return out;
+}
+
 #undef NOARGS
 #undef ONEARG
 #define ONEARG(name, doc)                                                                                    \
@@ -574,6 +714,10 @@ static PyMethodDef writer_methods[] = {
     ONEARG(f64, "Append a float as IEEE 754 binary64, bit for bit."),
     ONEARG(bytes, "Append the bytes of any bytes-like object, unchanged."),
     {"getvalue", (PyCFunction)w_getvalue, METH_NOARGS, "A copy of the bytes written so far."},
+    {"pack", (PyCFunction)(void (*)(void))w_pack, METH_FASTCALL,
+     "pack($self, fmt, /, *values)\n--\n\nAppend the bytes struct.pack gives for values in the format fmt, "
+     "in "
+     "one append."},
     {NULL, NULL, 0, NULL},
 };
 

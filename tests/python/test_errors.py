@@ -236,6 +236,14 @@ READER_CALLS = {
     "sub": (1,),
     "array": ("u16", 2),
     "lsb_bits": (),
+    "unpack": ("<I",),
+    "unpack_many": ("H", 2),
+    "string_u8": (),
+    "string_u16": (),
+    "string_leb128": (),
+    "leb128_u32": (),
+    "sleb128_i32": (),
+    "cstring_at": (0, 10),
 }
 WRITER_CALLS = {
     "u8": (1,),
@@ -260,6 +268,10 @@ WRITER_CALLS = {
     "patch_u16": (0, 1),
     "patch_u32": (0, 1),
     "patch_u64": (0, 1),
+    "pack": ("<I", 1),
+    "string_u8": (b"a",),
+    "string_u16": (bytearray(b"a"),),
+    "string_leb128": (memoryview(b"a"),),
 }
 
 
