@@ -161,6 +161,37 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
 
         return run
 
+    # Whole records: a 24-byte header of six fields, one call per record.
+    record = struct.Struct("<IBBHQQ")
+    records = bytes(rng.getrandbits(8) for _ in range(record.size * count))
+    record_unpack = record.unpack_from
+
+    def reader_unpack(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(records)
+            for _ in range(count):
+                r.unpack("<IBBHQQ")
+            r.close()
+
+        return run
+
+    def struct_record() -> None:
+        pos = 0
+        for _ in range(count):
+            record_unpack(records, pos)
+            pos += 24
+
+    def reader_unpack_many(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(records)
+            r.unpack_many("<IBBHQQ", count)
+            r.close()
+
+        return run
+
+    def struct_iter_unpack() -> None:
+        list(record.iter_unpack(records))
+
     per_array = count / (rounds * ARRAY)  # the runs are timed per count values
     out = [(f"Reader.u32(), {path}", reader_u32(R), 1.0) for path, R, _ in PATHS]
     out += [
@@ -176,6 +207,13 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
         for path, R, _ in PATHS
     ]
     out += [(f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value", struct_block, per_array)]
+    out += [(f"Reader.unpack('<IBBHQQ'), {path}", reader_unpack(R), 1.0) for path, R, _ in PATHS]
+    out += [("Struct('<IBBHQQ').unpack_from(buf, pos); pos += 24", struct_record, 1.0)]
+    out += [
+        (f"Reader.unpack_many('<IBBHQQ', n) per record, {path}", reader_unpack_many(R), 1.0)
+        for path, R, _ in PATHS
+    ]
+    out += [("list(Struct('<IBBHQQ').iter_unpack(buf)) per record", struct_iter_unpack, 1.0)]
     for size, data in lebs.items():
         out += [(f"Reader.leb128(), {size}, {path}", reader_leb128(R, data), 1.0) for path, R, _ in PATHS]
         out += [(f"pure-Python LEB128 decoder, {size}", python_leb128(data), 1.0)]
@@ -190,6 +228,12 @@ RATIOS = [
         f"Reader.array('u32', {ARRAY}) per value, fast",
         f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value",
         0.25,
+    ),
+    ("Reader.unpack('<IBBHQQ'), fast", "Struct('<IBBHQQ').unpack_from(buf, pos); pos += 24", 0.75),
+    (
+        "Reader.unpack_many('<IBBHQQ', n) per record, fast",
+        "list(Struct('<IBBHQQ').iter_unpack(buf)) per record",
+        1.0,
     ),
 ]
 

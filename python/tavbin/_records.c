@@ -52,6 +52,9 @@ struct rec_format {
 };
 
 static PyObject *rec_cache; /* format object -> capsule */
+/* The last format compiled or found, and its capsule: a record read in a loop
+ * names the same constant each time. */
+static PyObject *rec_last_fmt, *rec_last;
 static PyObject *rec_struct_error, *rec_struct_calcsize, *rec_struct_pack;
 enum { REC_CACHE_MAX = 100 };
 static const char REC_CAPSULE[] = "tavbin.record";
@@ -226,12 +229,28 @@ refused:
   return rec_refuse(fmt, prefixed);
 }
 
+static void rec_remember(PyObject *fmt, PyObject *compiled) {
+  PyObject *old_fmt = rec_last_fmt, *old = rec_last;
+  Py_INCREF(fmt);
+  Py_INCREF(compiled);
+  rec_last_fmt = fmt;
+  rec_last = compiled;
+  /* Dropped last: a format of a str subclass could run code as it goes. */
+  Py_XDECREF(old_fmt);
+  Py_XDECREF(old);
+}
+
 /* The compiled form of fmt (a new reference), from the cache when it is there. */
 static PyObject *rec_compile(PyObject *fmt) {
+  if (fmt == rec_last_fmt) {
+    Py_INCREF(rec_last);
+    return rec_last;
+  }
   if (rec_init() < 0) return NULL;
   if (PyUnicode_Check(fmt) || PyBytes_Check(fmt)) {
     PyObject *c = PyDict_GetItemWithError(rec_cache, fmt);
     if (c != NULL) {
+      rec_remember(fmt, c);
       Py_INCREF(c);
       return c;
     }
@@ -244,6 +263,7 @@ static PyObject *rec_compile(PyObject *fmt) {
     Py_DECREF(c);
     return NULL;
   }
+  rec_remember(fmt, c);
   return c;
 }
 
@@ -256,27 +276,72 @@ static int rec_big(const struct rec_format *f, int caller_big) {
   return f->order < 0 ? caller_big : f->order == 0;
 }
 
-static uint64_t rec_load(const uint8_t *p, int width, int big) {
-  uint64_t v = 0;
-  if (big)
-    for (int k = 0; k < width; k++)
-      v = v << 8 | p[k];
-  else
-    for (int k = width; k-- > 0;)
-      v = v << 8 | p[k];
-  return v;
+#ifdef WORDS_BIGENDIAN
+#define REC_HOST_BIG 1
+#else
+#define REC_HOST_BIG 0
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#define rec_swap16 __builtin_bswap16
+#define rec_swap32 __builtin_bswap32
+#define rec_swap64 __builtin_bswap64
+#else
+static uint16_t rec_swap16(uint16_t v) { return (uint16_t)(v << 8 | v >> 8); }
+static uint32_t rec_swap32(uint32_t v) {
+  return (uint32_t)rec_swap16((uint16_t)v) << 16 | rec_swap16((uint16_t)(v >> 16));
+}
+static uint64_t rec_swap64(uint64_t v) {
+  return (uint64_t)rec_swap32((uint32_t)v) << 32 | rec_swap32((uint32_t)(v >> 32));
+}
+#endif
+
+static inline uint64_t rec_load(const uint8_t *p, int width, int big) {
+  int swap = big != REC_HOST_BIG;
+  switch (width) {
+  case 2: {
+    uint16_t v;
+    memcpy(&v, p, 2);
+    return swap ? rec_swap16(v) : v;
+  }
+  case 4: {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return swap ? rec_swap32(v) : v;
+  }
+  default: {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    return swap ? rec_swap64(v) : v;
+  }
+  }
 }
 
-static void rec_store(uint8_t *p, int width, int big, uint64_t v) {
-  if (big)
-    for (int k = width; k-- > 0; v >>= 8)
-      p[k] = (uint8_t)v;
-  else
-    for (int k = 0; k < width; k++, v >>= 8)
-      p[k] = (uint8_t)v;
+static inline void rec_store(uint8_t *p, int width, int big, uint64_t v) {
+  int swap = big != REC_HOST_BIG;
+  switch (width) {
+  case 1:
+    p[0] = (uint8_t)v;
+    return;
+  case 2: {
+    uint16_t x = swap ? rec_swap16((uint16_t)v) : (uint16_t)v;
+    memcpy(p, &x, 2);
+    return;
+  }
+  case 4: {
+    uint32_t x = swap ? rec_swap32((uint32_t)v) : (uint32_t)v;
+    memcpy(p, &x, 4);
+    return;
+  }
+  default: {
+    uint64_t x = swap ? rec_swap64(v) : v;
+    memcpy(p, &x, 8);
+    return;
+  }
+  }
 }
 
-static PyObject *rec_value(char letter, const uint8_t *p, int big) {
+static inline PyObject *rec_value(char letter, const uint8_t *p, int big) {
   switch (letter) {
   case 'c':
     return PyBytes_FromStringAndSize((const char *)p, 1);
@@ -346,6 +411,9 @@ static PyObject *rec_decode(const struct rec_format *f, const uint8_t *p, int bi
     if (v == NULL) goto failed;
     PyTuple_SET_ITEM(t, k++, v);
   }
+  /* Numbers and bytes only: the tuple can be in no cycle, and the collector
+   * need not visit it (CPython untracks such tuples itself, later). */
+  PyObject_GC_UnTrack(t);
   return t;
 failed:
   Py_DECREF(t);

@@ -14,15 +14,15 @@ from __future__ import annotations
 
 import re
 import struct
-from typing import Any, Dict, Tuple
+from typing import Any, Dict, Optional, Tuple
 
 from ._errors import BIG
 
 HOST_CHARACTERS = "@=nNP"
 
 #: format object -> (Struct in BIG order, Struct in LITTLE order); bounded as struct's cache is.
-_CACHE: Dict[Any, Tuple[struct.Struct, struct.Struct]] = {}
-_CACHE_MAX = 100
+CACHE: Dict[Any, Tuple[struct.Struct, struct.Struct]] = {}
+CACHE_MAX = 100
 _ZERO_P = re.compile(r"(?<![0-9])(0+)p")
 _ZERO_P_BYTES = re.compile(rb"(?<![0-9])(0+)p")
 
@@ -50,13 +50,16 @@ def _compile(fmt: Any) -> Tuple[struct.Struct, struct.Struct]:
     return struct.Struct(gt + body), struct.Struct(lt + body)
 
 
-def compiled(fmt: Any, order: int) -> struct.Struct:
-    """The Struct that reads and writes records of fmt for a handle of byte order `order`."""
+def compiled(fmt: Any, order: Optional[int]) -> Any:
+    """The Struct that reads and writes records of fmt for a handle of byte order
+    `order`; with order None, the pair (for BIG, for LITTLE)."""
     try:
-        pair = _CACHE[fmt]
+        pair = CACHE[fmt]
     except (KeyError, TypeError):
         pair = _compile(fmt)
-        if len(_CACHE) >= _CACHE_MAX:
-            _CACHE.clear()
-        _CACHE[fmt] = pair
+        if len(CACHE) >= CACHE_MAX:
+            CACHE.clear()
+        CACHE[fmt] = pair
+    if order is None:
+        return pair
     return pair[0] if order == BIG else pair[1]

@@ -136,10 +136,15 @@ def {name}(self, value):
     "{doc}"
     if type(value) is not {kind} or not {low} <= value <= {high}:
         value = {check}
-    with self._lock:
-        status = _c_{name}(self._h, {ctype}(value))
+    value = {ctype}(value)
+    lock = self._lock
+    lock.acquire()
+    try:
+        status = _c_{name}(self._h, value)
         if status:
             self._fail(status, "{name}")
+    finally:
+        lock.release()
 """,
         [
             _int("u8", "c_uint8", 0, 0xFF, "Append one byte, 0 to 255."),
