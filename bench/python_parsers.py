@@ -276,8 +276,12 @@ def class_files(jars: List[str], limit: int) -> List[bytes]:
 
 def elf_files(paths: List[str], limit: int) -> List[bytes]:
     out = []
-    paths = [p for p in paths if not os.path.islink(p)]
-    for path in paths[:: max(1, len(paths) // max(limit, 1))]:  # spread over the list
+    # The largest up to 4 MiB: many symbols, and a run that stays short.
+    paths = [
+        p for p in paths if os.path.isfile(p) and not os.path.islink(p) and os.path.getsize(p) <= 1 << 22
+    ]
+    paths.sort(key=os.path.getsize)
+    for path in reversed(paths):
         if len(out) >= limit or os.path.islink(path) or not os.path.isfile(path):
             continue
         with open(path, "rb") as f:
