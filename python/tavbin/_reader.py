@@ -172,11 +172,15 @@ class ReaderAPI(Handle):
         """Move the cursor to byte `offset` (0 to size) and end any partly read byte.
         RangeError (recorded, cursor unchanged) if offset > size."""
         offset = _size_arg(offset, "offset")
-        with self._lock:
+        lock = self._lock
+        lock.acquire()
+        try:
             status = lib.tavbin_seek(self._h, offset)
             if status:
                 self._fail(status, "seek")
             self._mark = None
+        finally:
+            lock.release()
 
     def tell(self) -> int:
         """Byte offset of the cursor. A partly read byte counts as not read."""
@@ -295,14 +299,18 @@ def {name}(self, offset):
     def skip(self, n: int) -> None:
         """Skip n bytes. EofError (recorded, cursor unchanged) if fewer remain."""
         count = _size_arg(n, "n")
-        with self._lock:
+        lock = self._lock
+        lock.acquire()
+        try:
             status = lib.tavbin_skip(self._h, count)
             if status:
                 self._fail(status, "skip")
             if not count.value:
                 self._mark = None
 
-    # -- bit fields and variable-length values ----------------------------
+        # -- bit fields and variable-length values ----------------------------
+        finally:
+            lock.release()
 
     def bits(self, count: int) -> int:
         """Read a bit field of count (1 to 64) bits, most significant bit of each byte
@@ -311,7 +319,9 @@ def {name}(self, offset):
         EofError (recorded) if fewer bits remain, which are then all consumed."""
         if type(count) is not int or not 0 <= count <= U32_MAX:
             count = check_int(count, 0, U32_MAX, "count")
-        with self._lock:
+        lock = self._lock
+        lock.acquire()
+        try:
             h = self._h
             # Where it starts, to know afterwards whether a byte is left partly read
             # (lsb_bits and the offsets of failed reads need that).
@@ -325,17 +335,23 @@ def {name}(self, offset):
             bit = at * 8 + count + (mark[1] if mark is not None and mark[0] == at else 0)
             self._mark = (bit >> 3, bit & 7)
             return self._out.u64
+        finally:
+            lock.release()
 
     def leb128(self, max_bytes: int = 10) -> int:
         """Read an unsigned LEB128 number of at most max_bytes bytes (above 10 acts as 10).
         EofError if the data or max_bytes ends first, InvalidArgError for max_bytes 0 or
         ten bytes that all continue; the cursor is then back where the number began."""
         limit = _TEN if type(max_bytes) is int and max_bytes == 10 else _size_arg(max_bytes, "max_bytes")
-        with self._lock:
+        lock = self._lock
+        lock.acquire()
+        try:
             status = _c_leb128(self._h, self._ref, limit)
             if status:
                 self._fail(status, "leb128")
             return self._out.u64
+        finally:
+            lock.release()
 
     def string_u32(self, max_len: int = U32_MAX) -> builtins.bytes:
         """Read a string stored as a 32-bit byte count (reader's byte order) and that
