@@ -103,5 +103,7 @@ class BinaryDistribution(Distribution):
 setup(
     distclass=BinaryDistribution if BUNDLE else Distribution,
     cmdclass=commands,
-    ext_modules=[] if WINDOWS_BUNDLE else [Extension("tavbin._speedups", ["tavbin/_speedups.c"], depends=["tavbin/_records.c"])],
+    ext_modules=[]
+    if WINDOWS_BUNDLE
+    else [Extension("tavbin._speedups", ["tavbin/_speedups.c"], depends=["tavbin/_records.c"])],
 )
