@@ -23,6 +23,7 @@
  * '0s' is: it reads b'' and writes nothing.
  */
 #include <Python.h>
+#include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -55,6 +56,7 @@ static PyObject *rec_cache; /* format object -> capsule */
 /* The last format compiled or found, and its capsule: a record read in a loop
  * names the same constant each time. */
 static PyObject *rec_last_fmt, *rec_last;
+static const struct rec_format *rec_last_f;
 static PyObject *rec_struct_error, *rec_struct_calcsize, *rec_struct_pack;
 enum { REC_CACHE_MAX = 100 };
 static const char REC_CAPSULE[] = "tavbin.record";
@@ -229,28 +231,32 @@ refused:
   return rec_refuse(fmt, prefixed);
 }
 
-static void rec_remember(PyObject *fmt, PyObject *compiled) {
+static void rec_remember(PyObject *fmt, PyObject *compiled, const struct rec_format *f) {
   PyObject *old_fmt = rec_last_fmt, *old = rec_last;
   Py_INCREF(fmt);
   Py_INCREF(compiled);
   rec_last_fmt = fmt;
   rec_last = compiled;
+  rec_last_f = f;
   /* Dropped last: a format of a str subclass could run code as it goes. */
   Py_XDECREF(old_fmt);
   Py_XDECREF(old);
 }
 
-/* The compiled form of fmt (a new reference), from the cache when it is there. */
-static PyObject *rec_compile(PyObject *fmt) {
+/* The compiled form of fmt (a new reference, which keeps *f alive), from the
+ * cache when it is there. */
+static PyObject *rec_compile(PyObject *fmt, const struct rec_format **f) {
   if (fmt == rec_last_fmt) {
     Py_INCREF(rec_last);
+    *f = rec_last_f;
     return rec_last;
   }
   if (rec_init() < 0) return NULL;
   if (PyUnicode_Check(fmt) || PyBytes_Check(fmt)) {
     PyObject *c = PyDict_GetItemWithError(rec_cache, fmt);
     if (c != NULL) {
-      rec_remember(fmt, c);
+      *f = PyCapsule_GetPointer(c, REC_CAPSULE);
+      rec_remember(fmt, c, *f);
       Py_INCREF(c);
       return c;
     }
@@ -263,12 +269,9 @@ static PyObject *rec_compile(PyObject *fmt) {
     Py_DECREF(c);
     return NULL;
   }
-  rec_remember(fmt, c);
+  *f = PyCapsule_GetPointer(c, REC_CAPSULE);
+  rec_remember(fmt, c, *f);
   return c;
-}
-
-static const struct rec_format *rec_of(PyObject *compiled) {
-  return PyCapsule_GetPointer(compiled, REC_CAPSULE);
 }
 
 /* big: the format's own order, else the caller's. */
@@ -341,46 +344,25 @@ static inline void rec_store(uint8_t *p, int width, int big, uint64_t v) {
   }
 }
 
-static inline PyObject *rec_value(char letter, const uint8_t *p, int big) {
-  switch (letter) {
-  case 'c':
-    return PyBytes_FromStringAndSize((const char *)p, 1);
-  case 'b':
-    return PyLong_FromLong((int8_t)p[0]);
-  case 'B':
-    return PyLong_FromLong(p[0]);
-  case '?':
-    return PyBool_FromLong(p[0] != 0);
-  case 'h':
-    return PyLong_FromLong((int16_t)rec_load(p, 2, big));
-  case 'H':
-    return PyLong_FromLong((long)rec_load(p, 2, big));
-  case 'i':
-  case 'l':
-    return PyLong_FromLong((int32_t)rec_load(p, 4, big));
-  case 'I':
-  case 'L':
-    return PyLong_FromUnsignedLong((unsigned long)rec_load(p, 4, big));
-  case 'q':
-    return PyLong_FromLongLong((long long)(int64_t)rec_load(p, 8, big));
-  case 'Q':
-    return PyLong_FromUnsignedLongLong(rec_load(p, 8, big));
-  case 'e': {
-    double d = PyFloat_Unpack2((const char *)p, !big);
-    return d == -1.0 && PyErr_Occurred() ? NULL : PyFloat_FromDouble(d);
-  }
-  case 'f': {
-    double d = PyFloat_Unpack4((const char *)p, !big);
-    return d == -1.0 && PyErr_Occurred() ? NULL : PyFloat_FromDouble(d);
-  }
-  default: { /* 'd' */
-    double d = PyFloat_Unpack8((const char *)p, !big);
-    return d == -1.0 && PyErr_Occurred() ? NULL : PyFloat_FromDouble(d);
-  }
-  }
+static PyObject *rec_float(char letter, const uint8_t *p, int big) {
+  double d = letter == 'e'   ? PyFloat_Unpack2((const char *)p, !big)
+             : letter == 'f' ? PyFloat_Unpack4((const char *)p, !big)
+                             : PyFloat_Unpack8((const char *)p, !big);
+  return d == -1.0 && PyErr_Occurred() ? NULL : PyFloat_FromDouble(d);
 }
 
-/* The values of the record at p (f->size bytes), as struct.unpack_from gives them. */
+/* Each value of a field of `count` values of `width` bytes at q, as `make` makes it from q. */
+#define REC_VALUES(width, make)                                                                              \
+  for (Py_ssize_t j = 0; j < e->count; j++, q += (width)) {                                                  \
+    PyObject *v = (make);                                                                                    \
+    if (v == NULL) goto failed;                                                                              \
+    PyTuple_SET_ITEM(t, k++, v);                                                                             \
+  }                                                                                                          \
+  break
+
+/* The values of the record at p (f->size bytes), as struct.unpack_from gives them.
+ * One switch per field, then a loop over its values: a record of a few fields
+ * costs little more than the objects it makes. */
 static PyObject *rec_decode(const struct rec_format *f, const uint8_t *p, int big) {
   PyObject *t = PyTuple_New(f->nitems);
   if (t == NULL) return NULL;
@@ -388,28 +370,54 @@ static PyObject *rec_decode(const struct rec_format *f, const uint8_t *p, int bi
   for (Py_ssize_t i = 0; i < f->nfields; i++) {
     const struct rec_field *e = &f->fields[i];
     const uint8_t *q = p + e->offset;
-    PyObject *v;
     switch (e->letter) {
     case 'x':
-      continue;
-    case 's':
-      v = PyBytes_FromStringAndSize((const char *)q, e->count);
       break;
+    case 's': {
+      PyObject *v = PyBytes_FromStringAndSize((const char *)q, e->count);
+      if (v == NULL) goto failed;
+      PyTuple_SET_ITEM(t, k++, v);
+      break;
+    }
     case 'p': {
       Py_ssize_t len = e->count == 0 ? 0 : q[0] < e->count ? q[0] : e->count - 1;
-      v = PyBytes_FromStringAndSize((const char *)q + 1, len);
+      PyObject *v = PyBytes_FromStringAndSize((const char *)q + 1, len);
+      if (v == NULL) goto failed;
+      PyTuple_SET_ITEM(t, k++, v);
       break;
     }
-    default:
-      for (Py_ssize_t j = 0; j < e->count; j++, q += e->width) {
-        v = rec_value(e->letter, q, big);
-        if (v == NULL) goto failed;
-        PyTuple_SET_ITEM(t, k++, v);
-      }
-      continue;
+    case 'c':
+      REC_VALUES(1, PyBytes_FromStringAndSize((const char *)q, 1));
+    case 'b':
+      REC_VALUES(1, PyLong_FromLong((int8_t)q[0]));
+    case 'B':
+      REC_VALUES(1, PyLong_FromLong(q[0]));
+    case '?':
+      REC_VALUES(1, PyBool_FromLong(q[0] != 0));
+    case 'h':
+      REC_VALUES(2, PyLong_FromLong((int16_t)rec_load(q, 2, big)));
+    case 'H':
+      REC_VALUES(2, PyLong_FromLong((long)rec_load(q, 2, big)));
+    case 'i':
+    case 'l':
+      REC_VALUES(4, PyLong_FromLong((int32_t)rec_load(q, 4, big)));
+    case 'I':
+    case 'L':
+      REC_VALUES(4, PyLong_FromUnsignedLong((unsigned long)rec_load(q, 4, big)));
+#if LONG_MAX == INT64_MAX /* the long conversions are the quicker ones */
+    case 'q':
+      REC_VALUES(8, PyLong_FromLong((long)(int64_t)rec_load(q, 8, big)));
+    case 'Q':
+      REC_VALUES(8, PyLong_FromUnsignedLong((unsigned long)rec_load(q, 8, big)));
+#else
+    case 'q':
+      REC_VALUES(8, PyLong_FromLongLong((long long)(int64_t)rec_load(q, 8, big)));
+    case 'Q':
+      REC_VALUES(8, PyLong_FromUnsignedLongLong(rec_load(q, 8, big)));
+#endif
+    default: /* e f d */
+      REC_VALUES(e->width, rec_float(e->letter, q, big));
     }
-    if (v == NULL) goto failed;
-    PyTuple_SET_ITEM(t, k++, v);
   }
   /* Numbers and bytes only: the tuple can be in no cycle, and the collector
    * need not visit it (CPython untracks such tuples itself, later). */
@@ -419,6 +427,7 @@ failed:
   Py_DECREF(t);
   return NULL;
 }
+#undef REC_VALUES
 
 /* One value converted here: 1 done, 0 for struct.pack to decide. Runs no Python code. */
 static int rec_put(char letter, PyObject *v, uint8_t *q, int big) {

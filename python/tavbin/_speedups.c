@@ -472,9 +472,9 @@ static int record_big(PyObject *self, const struct rec_format *f, int *big) {
 }
 
 static PyObject *r_unpack(PyObject *self, PyObject *arg) {
-  PyObject *compiled = rec_compile(arg), *out = NULL;
+  const struct rec_format *f;
+  PyObject *compiled = rec_compile(arg, &f), *out = NULL;
   if (compiled == NULL) return NULL;
-  const struct rec_format *f = rec_of(compiled);
   uint8_t stack[256], *buf = stack;
   int big;
   if (record_big(self, f, &big) < 0) goto done;
@@ -507,9 +507,9 @@ static PyObject *r_unpack_many(PyObject *self, PyObject *const *args, Py_ssize_t
   }
   uint64_t count;
   if (size_arg(args[1], "count", &count) < 0) return NULL;
-  PyObject *compiled = rec_compile(args[0]), *list = NULL, *owner = NULL;
+  const struct rec_format *f;
+  PyObject *compiled = rec_compile(args[0], &f), *list = NULL, *owner = NULL;
   if (compiled == NULL) return NULL;
-  const struct rec_format *f = rec_of(compiled);
   uint64_t size = (uint64_t)f->size;
   uint64_t n = size && count > UINT64_MAX / size ? UINT64_MAX : count * size;
   uint8_t *buf = NULL;
@@ -672,9 +672,9 @@ static PyObject *w_pack(PyObject *self, PyObject *const *args, Py_ssize_t nargs)
     PyErr_SetString(PyExc_TypeError, "pack() takes a format and its values");
     return NULL;
   }
-  PyObject *compiled = rec_compile(args[0]), *out = NULL;
+  const struct rec_format *f;
+  PyObject *compiled = rec_compile(args[0], &f), *out = NULL;
   if (compiled == NULL) return NULL;
-  const struct rec_format *f = rec_of(compiled);
   uint8_t stack[256], *buf = stack;
   int big;
   if (record_big(self, f, &big) < 0) goto done;
