@@ -220,6 +220,91 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
             struct.unpack_from(">4I", blocks, pos)
             pos += 16
 
+    # Whole records: a 24-byte header of six fields, one call per record.
+    record = struct.Struct("<IBBHQQ")
+    records = bytes(rng.getrandbits(8) for _ in range(record.size * count))
+    record_unpack = record.unpack_from
+
+    def reader_unpack(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(records)
+            for _ in range(count):
+                r.unpack("<IBBHQQ")
+            r.close()
+
+        return run
+
+    def struct_record() -> None:
+        pos = 0
+        for _ in range(count):
+            record_unpack(records, pos)
+            pos += 24
+
+    def reader_unpack_many(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(records)
+            r.unpack_many("<IBBHQQ", count)
+            r.close()
+
+        return run
+
+    def struct_iter_unpack() -> None:
+        list(record.iter_unpack(records))
+
+    # Idioms of the parsers in bench/python_parsers.py, per use: three fields
+    # one by one or as one record (6 of the 4 * count bytes per use), a sub-reader
+    # opened and closed, a name at an offset by seeks or by cstring_at.
+    names = b"name\0" * count
+
+    def three_u16(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(u32s)
+            for _ in range(count // 2):
+                r.u16(), r.u16(), r.u16()
+            r.close()
+
+        return run
+
+    def unpack_three(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(u32s)
+            for _ in range(count // 2):
+                r.unpack(">HHH")
+            r.close()
+
+        return run
+
+    def sub_close(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(u32s)
+            for _ in range(count // 4):
+                with r.sub(4):
+                    pass
+            r.close()
+
+        return run
+
+    def name_by_seeks(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(names)
+            for i in range(count):
+                back = r.tell()
+                r.seek(5 * i)
+                r.cstring(64)
+                r.seek(back)
+            r.close()
+
+        return run
+
+    def name_at(Reader: type) -> Callable[[], None]:
+        def run() -> None:
+            r = Reader(names)
+            for i in range(count):
+                r.cstring_at(5 * i, 64)
+            r.close()
+
+        return run
+
     per_array = count / (rounds * ARRAY)  # the runs are timed per count values
     out = [(f"Reader.u32(), {path}", reader_u32(R), 1.0) for path, R, _ in PATHS]
     out += [
@@ -235,6 +320,21 @@ def cases(count: int) -> List[Tuple[str, Callable[[], None]]]:
         for path, R, _ in PATHS
     ]
     out += [(f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value", struct_block, per_array)]
+    out += [(f"Reader.unpack('<IBBHQQ'), {path}", reader_unpack(R), 1.0) for path, R, _ in PATHS]
+    out += [("Struct('<IBBHQQ').unpack_from(buf, pos); pos += 24", struct_record, 1.0)]
+    out += [
+        (f"Reader.unpack_many('<IBBHQQ', n) per record, {path}", reader_unpack_many(R), 1.0)
+        for path, R, _ in PATHS
+    ]
+    out += [("list(Struct('<IBBHQQ').iter_unpack(buf)) per record", struct_iter_unpack, 1.0)]
+    for what, make, scale in (
+        ("u16() three times", three_u16, 2.0),
+        ("unpack('>HHH')", unpack_three, 2.0),
+        ("with sub(4): pass", sub_close, 4.0),
+        ("tell(), seek(at), cstring(64), seek(back)", name_by_seeks, 1.0),
+        ("cstring_at(at, 64)", name_at, 1.0),
+    ):
+        out += [(f"Reader idiom: {what}, {path}", make(R), scale) for path, R, _ in PATHS]
     for size, data in lebs.items():
         out += [(f"Reader.leb128(), {size}, {path}", reader_leb128(R, data), 1.0) for path, R, _ in PATHS]
         out += [(f"pure-Python LEB128 decoder, {size}", python_leb128(data), 1.0)]
@@ -264,6 +364,12 @@ RATIOS = [
         f"Reader.array('u32', {ARRAY}) per value, fast",
         f"Struct('>{ARRAY}I').unpack_from(buf, pos) per value",
         0.25,
+    ),
+    ("Reader.unpack('<IBBHQQ'), fast", "Struct('<IBBHQQ').unpack_from(buf, pos); pos += 24", 0.75),
+    (
+        "Reader.unpack_many('<IBBHQQ', n) per record, fast",
+        "list(Struct('<IBBHQQ').iter_unpack(buf)) per record",
+        1.0,
     ),
 ]
 

@@ -114,7 +114,12 @@ setup(
         []
         if WINDOWS_BUNDLE
         else [
-            Extension("tavbin._speedups", ["tavbin/_speedups.c"], include_dirs=include_dirs),
+            Extension(
+                "tavbin._speedups",
+                ["tavbin/_speedups.c"],
+                include_dirs=include_dirs,
+                depends=["tavbin/_records.c"],
+            ),
             # The Kaitai Struct stream.
             Extension("tavbin._kaitai", ["tavbin/_kaitai.c"], include_dirs=include_dirs),
         ]

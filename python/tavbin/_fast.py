@@ -15,7 +15,7 @@ from typing import NoReturn
 from . import _speedups  # ImportError where it was not built
 from ._errors import BIG, LITTLE, InvalidArgError, OomError, Status, check_float, check_int, error
 from ._native import FUNCTIONS, address
-from ._reader import ARRAY_CODES, array_code
+from ._kinds import ARRAY_CODES, array_code
 
 
 def _open_failed(name: str, order: int) -> NoReturn:

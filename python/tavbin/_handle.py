@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from types import TracebackType
-from typing import Any, ClassVar, NoReturn, Optional, Type, TypeVar
+from typing import Any, ClassVar, Dict, Iterable, NoReturn, Optional, Type, TypeVar
 
 from ._errors import BIG, LITTLE, U32_MAX, InvalidArgError, OomError, Status, check_int, error
 
@@ -34,6 +34,31 @@ def owner_type(pointer_type: Any, c_close: Any) -> Any:
     return Owner
 
 
+def define(
+    namespace: Dict[str, Any],
+    template: str,
+    rows: Iterable[Dict[str, str]],
+    scope: Dict[str, Any],
+    owner: str,
+) -> None:
+    """Add to a class body's namespace one method per row of a table: `template`
+    is the source of the method, its fields ({name}, {doc} ...) filled from each
+    row, compiled in the module scope `scope`.
+
+    Compiled from text rather than made by a closure, so that each is the very
+    code a method written out by hand would be: a closure would have to fetch its
+    ctypes field by name on every call, which costs more than the C call it
+    wraps saves (bench/python_read.py measures both paths).
+    """
+    for row in rows:
+        made: Dict[str, Any] = {}
+        exec(template.format(**row), scope, made)  # noqa: S102
+        name = row["name"]
+        method = made[name]
+        method.__qualname__ = f"{owner}.{name}"
+        namespace[name] = method
+
+
 class Handle:
     """Owns one C handle, destroyed by close(), a with block, or garbage collection.
     After close() the handle is NULL, which every C call refuses; the refusal then
@@ -41,11 +66,15 @@ class Handle:
 
     __slots__ = ()
     _h: Any
+    # Held by every method that makes several C calls or reads what one left, so
+    # that each call runs whole when threads share the handle. close() does not
+    # take it: a running call holds the C handle's owner (see owner_type).
+    _lock: Any
     _c_set_endian: ClassVar[Any]
     _c_last_error: ClassVar[Any]
 
-    def _adopt(self, h: Any, order: int) -> None:
-        """Say why an open function returned NULL."""
+    def _raise_if_not_opened(self, h: Any, order: int) -> None:
+        """Raise why an open function returned NULL; nothing if h is a handle."""
         name = type(self).__name__
         if not h:
             if order not in (BIG, LITTLE):
@@ -88,10 +117,11 @@ class Handle:
         already written stay as they are. InvalidArgError (recorded, order kept)
         if order is not BIG or LITTLE."""
         order = check_int(order, 0, U32_MAX, "order")
-        status = self._c_set_endian(self._h, order)
-        if status:
-            self._fail(status, "set_endian")
-        self._order = order
+        with self._lock:
+            status = self._c_set_endian(self._h, order)
+            if status:
+                self._fail(status, "set_endian")
+            self._order = order
 
     @property
     def last_error(self) -> Status:

@@ -167,7 +167,10 @@ def load_library(
             tried.append(f"{what}: {absent}")
             continue
         try:
-            lib = ctypes.CDLL(target, **kwargs)
+            # PyDLL: every call keeps the GIL. None of the module's functions
+            # blocks, and a handle is not safe for two threads at once, so
+            # holding it makes each C call atomic for the threads that share one.
+            lib = ctypes.PyDLL(target, **kwargs)
             _declare(lib)
         except (OSError, AttributeError) as e:
             tried.append(f"{what}: {e}")

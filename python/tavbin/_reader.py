@@ -3,8 +3,9 @@
 from __future__ import annotations
 
 import builtins
-import mmap
 import ctypes
+import mmap
+import threading
 from ctypes import (
     byref,
     c_double,
@@ -20,22 +21,16 @@ from ctypes import (
     create_string_buffer,
     string_at,
 )
-import sys
 from array import array as _array
-from typing import Any, NoReturn, Optional, Tuple
+from typing import Any, Dict, List, NoReturn, Optional, Tuple
 
 from ._buffer import Borrowed, BytesLike
-from ._errors import (
-    BIG,
-    LITTLE,
-    U32_MAX,
-    U64_MAX,
-    Status,
-    check_int,
-    error,
-)
-from ._handle import Handle, owner_type
+from ._errors import BIG, LITTLE, U32_MAX, U64_MAX, Status, check_int, error
+from ._handle import Handle, define, owner_type
+from ._kinds import HOST_ORDER, WIDTHS, array_code
 from ._native import ReaderHandle, lib, unchecked
+from ._records import CACHE as _RECORDS
+from ._records import compiled
 
 
 class _Out(ctypes.Union):
@@ -63,6 +58,7 @@ _c_peek_u8, _c_peek_u16, _c_peek_u32, _c_peek_u64 = (unchecked(f"tavbin_peek_u{w
 _c_u8_at, _c_u16_at, _c_u32_at, _c_u64_at = (unchecked(f"tavbin_u{w}_at") for w in (8, 16, 32, 64))
 _c_bits = unchecked("tavbin_bits")
 _c_tell = unchecked("tavbin_tell")
+_c_skip = unchecked("tavbin_skip")
 _c_leb128 = unchecked("tavbin_leb128")
 _c_bytes = unchecked("tavbin_bytes")
 _c_ascii = unchecked("tavbin_ascii")
@@ -82,44 +78,27 @@ def _size_arg(value: Any, what: str) -> c_uint64:
 
 _Owner = owner_type(ReaderHandle, lib.tavbin_close)
 
-# The array.array type code of each kind, for this platform's C types.
-ARRAY_CODES = {}
-for _kind, _codes in (
-    ("u8", "B"),
-    ("i8", "b"),
-    ("u16", "H"),
-    ("i16", "h"),
-    ("u32", "IL"),
-    ("i32", "il"),
-    ("u64", "QL"),
-    ("i64", "ql"),
-    ("f32", "f"),
-    ("f64", "d"),
-):
-    _width = int(_kind[1:]) // 8
-    ARRAY_CODES[_kind] = next(c for c in _codes if _array(c).itemsize == _width)
-HOST_ORDER = LITTLE if sys.byteorder == "little" else BIG
+
+def _rows(*rows: Tuple[str, str, str]) -> List[Dict[str, str]]:
+    return [{"name": name, "field": field, "doc": doc} for name, field, doc in rows]
+
 
 # The calls that skip the rest of a partly read byte before they read, and leave
 # the cursor there when they fail (see _failed_at).
 _ALIGNING = frozenset(
-    ("u8", "i8", "u16", "i16", "u32", "i32", "f32", "u64", "i64", "f64", "bytes", "ascii", "skip", "leb128")
+    (
+        *("u8", "i8", "u16", "i16", "u32", "i32", "f32", "u64", "i64", "f64", "bytes", "ascii", "skip"),
+        *("leb128", "unpack", "unpack_many"),
+    )
 )
-
-
-def array_code(kind: Any) -> str:
-    """The array.array type code of a kind; ValueError for an unknown kind."""
-    code = ARRAY_CODES.get(kind) if isinstance(kind, str) else None
-    if code is None:
-        raise ValueError(f"kind must be one of {' '.join(ARRAY_CODES)}, not {kind!r}")
-    return code
 
 
 class ReaderAPI(Handle):
     """A cursor over bytes you own: fixed-width integers and floats in a chosen byte
     order, blocks, length-prefixed and NUL-terminated strings, unsigned and signed
-    LEB128, bit fields in either bit order, sub-readers, bulk values, peeks and
-    reads at absolute offsets. It never reads outside `data`.
+    LEB128, bit fields in either bit order, whole records in struct's format
+    language, sub-readers, bulk values, peeks and reads at absolute offsets. It
+    never reads outside `data`.
 
     data:  any bytes-like object (bytes, bytearray, memoryview, mmap, array.array).
            The reader holds a reference to it and exports its buffer until close():
@@ -130,9 +109,10 @@ class ReaderAPI(Handle):
     Every read returns its value when the C call succeeds and otherwise raises the
     Error subclass of the status, its offset the tell() before the call; the cursor
     and last_error are then exactly what the C call left (see tavbin.h). After
-    close(), every call raises ValueError. A reader may be used on any thread, but
-    not by two threads at once; closing it while another thread reads is safe (the
-    read completes or raises ValueError).
+    close(), every call raises ValueError. A reader may be shared by threads: each
+    call runs whole, as a built-in object's method does, in an order the threads'
+    scheduling decides; closing it while another thread reads is safe (that read
+    completes or raises ValueError).
     """
 
     __slots__ = ()
@@ -146,6 +126,7 @@ class ReaderAPI(Handle):
 
     def __init__(self, data: BytesLike, order: int = BIG) -> None:
         self._h = None
+        self._lock = threading.RLock()
         order = check_int(order, 0, U32_MAX, "order")
         borrow = Borrowed(data)
         view = None
@@ -159,7 +140,7 @@ class ReaderAPI(Handle):
         h = lib.tavbin_open(borrow.address, borrow.size, order)
         if not h:
             borrow.release()
-            self._adopt(h, order)
+            self._raise_if_not_opened(h, order)
         owner = _Owner.from_buffer_copy(h)
         owner.borrow = borrow
         owner.view = view
@@ -210,15 +191,27 @@ class ReaderAPI(Handle):
             return mark[0]
         return at
 
+    def _aligned(self, h: Any) -> Tuple[int, int]:
+        """(tell(), where a byte read would begin: past a partly read byte)."""
+        at = lib.tavbin_tell(h)
+        mark = self._mark
+        return at, at + 1 if mark is not None and mark[0] == at and mark[1] else at
+
     # -- cursor -----------------------------------------------------------
 
     def seek(self, offset: int) -> None:
         """Move the cursor to byte `offset` (0 to size) and end any partly read byte.
         RangeError (recorded, cursor unchanged) if offset > size."""
-        status = lib.tavbin_seek(self._h, _size_arg(offset, "offset"))
-        if status:
-            self._fail(status, "seek")
-        self._mark = None
+        offset = _size_arg(offset, "offset")
+        lock = self._lock
+        lock.acquire()
+        try:
+            status = lib.tavbin_seek(self._h, offset)
+            if status:
+                self._fail(status, "seek")
+            self._mark = None
+        finally:
+            lock.release()
 
     def tell(self) -> int:
         """Byte offset of the cursor. A partly read byte counts as not read."""
@@ -238,96 +231,93 @@ class ReaderAPI(Handle):
         lib.tavbin_bit_align(self._live("bit_align()"))
         self._mark = None
 
-    # -- fixed-width values -----------------------------------------------
-    # Each applies the byte alignment, then reads; EofError (recorded) if fewer
-    # bytes remain than the width, the cursor left after the alignment.
+    # -- fixed-width values, peeks and absolute reads ----------------------
+    # A fixed-width read applies the byte alignment, then reads; EofError
+    # (recorded) if fewer bytes remain than the width, the cursor left after the
+    # alignment. A peek delivers what u8 ... u64 would deliver now without moving
+    # the cursor; EofError (recorded) if that read would fail. An absolute read
+    # takes the value at a byte offset from the start, in the reader's byte order,
+    # and never moves the cursor; RangeError (recorded) if it does not lie inside
+    # the data. Each is written out from one template (see define), and takes
+    # the lock without a with block, which costs a third more.
 
-    def u8(self) -> int:
-        """Read one byte, unsigned."""
-        status = _c_u8(self._h, self._ref)
+    define(
+        locals(),
+        """
+def {name}(self):
+    "{doc}"
+    lock = self._lock
+    lock.acquire()
+    try:
+        status = _c_{name}(self._h, self._ref)
         if status:
-            self._fail(status, "u8")
-        return self._out.u8
-
-    def i8(self) -> int:
-        """Read one byte, two's complement signed."""
-        status = _c_i8(self._h, self._ref)
+            self._fail(status, "{name}")
+        return self._out.{field}
+    finally:
+        lock.release()
+""",
+        _rows(
+            ("u8", "u8", "Read one byte, unsigned."),
+            ("i8", "i8", "Read one byte, two's complement signed."),
+            ("u16", "u16", "Read an unsigned 16-bit integer in the reader's byte order."),
+            ("i16", "i16", "Read a signed 16-bit integer in the reader's byte order."),
+            ("u32", "u32", "Read an unsigned 32-bit integer in the reader's byte order."),
+            ("i32", "i32", "Read a signed 32-bit integer in the reader's byte order."),
+            ("f32", "f32", "Read an IEEE 754 binary32 float (bit for bit, NaN payloads included)."),
+            ("u64", "u64", "Read an unsigned 64-bit integer in the reader's byte order."),
+            ("i64", "i64", "Read a signed 64-bit integer in the reader's byte order."),
+            ("f64", "f64", "Read an IEEE 754 binary64 float (bit for bit)."),
+            ("peek_u8", "u8", "The byte u8() would read now; the cursor does not move."),
+            ("peek_u16", "u16", "The value u16() would read now; the cursor does not move."),
+            ("peek_u32", "u32", "The value u32() would read now; the cursor does not move."),
+            ("peek_u64", "u64", "The value u64() would read now; the cursor does not move."),
+        ),
+        globals(),
+        "ReaderAPI",
+    )
+    define(
+        locals(),
+        """
+def {name}(self, offset):
+    "{doc}"
+    offset = _size_arg(offset, "offset")
+    lock = self._lock
+    lock.acquire()
+    try:
+        status = _c_{name}(self._h, offset, self._ref)
         if status:
-            self._fail(status, "i8")
-        return self._out.i8
-
-    def u16(self) -> int:
-        """Read an unsigned 16-bit integer in the reader's byte order."""
-        status = _c_u16(self._h, self._ref)
-        if status:
-            self._fail(status, "u16")
-        return self._out.u16
-
-    def i16(self) -> int:
-        """Read a signed 16-bit integer in the reader's byte order."""
-        status = _c_i16(self._h, self._ref)
-        if status:
-            self._fail(status, "i16")
-        return self._out.i16
-
-    def u32(self) -> int:
-        """Read an unsigned 32-bit integer in the reader's byte order."""
-        status = _c_u32(self._h, self._ref)
-        if status:
-            self._fail(status, "u32")
-        return self._out.u32
-
-    def i32(self) -> int:
-        """Read a signed 32-bit integer in the reader's byte order."""
-        status = _c_i32(self._h, self._ref)
-        if status:
-            self._fail(status, "i32")
-        return self._out.i32
-
-    def f32(self) -> float:
-        """Read an IEEE 754 binary32 float (bit for bit, NaN payloads included)."""
-        status = _c_f32(self._h, self._ref)
-        if status:
-            self._fail(status, "f32")
-        return self._out.f32
-
-    def u64(self) -> int:
-        """Read an unsigned 64-bit integer in the reader's byte order."""
-        status = _c_u64(self._h, self._ref)
-        if status:
-            self._fail(status, "u64")
-        return self._out.u64
-
-    def i64(self) -> int:
-        """Read a signed 64-bit integer in the reader's byte order."""
-        status = _c_i64(self._h, self._ref)
-        if status:
-            self._fail(status, "i64")
-        return self._out.i64
-
-    def f64(self) -> float:
-        """Read an IEEE 754 binary64 float (bit for bit)."""
-        status = _c_f64(self._h, self._ref)
-        if status:
-            self._fail(status, "f64")
-        return self._out.f64
+            self._fail(status, "{name}")
+        return self._out.{field}
+    finally:
+        lock.release()
+""",
+        _rows(
+            ("u8_at", "u8", "The byte at `offset`."),
+            ("u16_at", "u16", "The unsigned 16-bit value at byte `offset`."),
+            ("u32_at", "u32", "The unsigned 32-bit value at byte `offset`."),
+            ("u64_at", "u64", "The unsigned 64-bit value at byte `offset`."),
+        ),
+        globals(),
+        "ReaderAPI",
+    )
 
     # -- blocks -----------------------------------------------------------
 
     def _block(self, read: Any, n: Any, where: str) -> builtins.bytes:
         count = _size_arg(n, "n")
-        if count.value <= lib.tavbin_remaining(self._h):
-            dst: Any = create_string_buffer(count.value)
-        else:
-            # More than the data holds: the read fails with EofError before it
-            # copies anything, so a hostile count allocates nothing.
-            dst = _STAND_IN
-        status = read(self._h, dst, count)
-        if status:
-            self._fail(status, where)
-        if not count.value:
-            self._mark = None
-        return string_at(dst, count.value)
+        with self._lock:
+            if count.value <= lib.tavbin_remaining(self._h):
+                dst: Any = create_string_buffer(count.value)
+            else:
+                # More than the data holds: the read fails with EofError before it
+                # copies anything, so a hostile count allocates nothing.
+                dst = _STAND_IN
+            status = read(self._h, dst, count)
+            if status:
+                self._fail(status, where)
+            if not count.value:
+                self._mark = None
+            return string_at(dst, count.value)
 
     def bytes(self, n: int) -> builtins.bytes:
         """Read a block of n bytes. EofError (recorded, nothing read) if fewer remain."""
@@ -341,13 +331,18 @@ class ReaderAPI(Handle):
     def skip(self, n: int) -> None:
         """Skip n bytes. EofError (recorded, cursor unchanged) if fewer remain."""
         count = _size_arg(n, "n")
-        status = lib.tavbin_skip(self._h, count)
-        if status:
-            self._fail(status, "skip")
-        if not count.value:
-            self._mark = None
+        lock = self._lock
+        lock.acquire()
+        try:
+            status = lib.tavbin_skip(self._h, count)
+            if status:
+                self._fail(status, "skip")
+            if not count.value:
+                self._mark = None
 
-    # -- bit fields and variable-length values ----------------------------
+        # -- bit fields and variable-length values ----------------------------
+        finally:
+            lock.release()
 
     def bits(self, count: int) -> int:
         """Read a bit field of count (1 to 64) bits, most significant bit of each byte
@@ -356,113 +351,62 @@ class ReaderAPI(Handle):
         EofError (recorded) if fewer bits remain, which are then all consumed."""
         if type(count) is not int or not 0 <= count <= U32_MAX:
             count = check_int(count, 0, U32_MAX, "count")
-        h = self._h
-        # Where it starts, to know afterwards whether a byte is left partly read
-        # (lsb_bits and the offsets of failed reads need that).
-        at = _c_tell(h)
-        status = _c_bits(h, c_uint32(count), self._ref)
-        if status:
-            if status == Status.EOF:
-                self._mark = None
-            self._fail(status, "bits", at)
-        mark = self._mark
-        bit = at * 8 + count + (mark[1] if mark is not None and mark[0] == at else 0)
-        self._mark = (bit >> 3, bit & 7)
-        return self._out.u64
+        lock = self._lock
+        lock.acquire()
+        try:
+            h = self._h
+            # Where it starts, to know afterwards whether a byte is left partly read
+            # (lsb_bits and the offsets of failed reads need that).
+            at = _c_tell(h)
+            status = _c_bits(h, c_uint32(count), self._ref)
+            if status:
+                if status == Status.EOF:
+                    self._mark = None
+                self._fail(status, "bits", at)
+            mark = self._mark
+            bit = at * 8 + count + (mark[1] if mark is not None and mark[0] == at else 0)
+            self._mark = (bit >> 3, bit & 7)
+            return self._out.u64
+        finally:
+            lock.release()
 
     def leb128(self, max_bytes: int = 10) -> int:
         """Read an unsigned LEB128 number of at most max_bytes bytes (above 10 acts as 10).
         EofError if the data or max_bytes ends first, InvalidArgError for max_bytes 0 or
         ten bytes that all continue; the cursor is then back where the number began."""
         limit = _TEN if type(max_bytes) is int and max_bytes == 10 else _size_arg(max_bytes, "max_bytes")
-        status = _c_leb128(self._h, self._ref, limit)
-        if status:
-            self._fail(status, "leb128")
-        return self._out.u64
+        lock = self._lock
+        lock.acquire()
+        try:
+            status = _c_leb128(self._h, self._ref, limit)
+            if status:
+                self._fail(status, "leb128")
+            return self._out.u64
+        finally:
+            lock.release()
 
     def string_u32(self, max_len: int = U32_MAX) -> builtins.bytes:
         """Read a string stored as a 32-bit byte count (reader's byte order) and that
         many bytes, returned unchanged. TooLargeError if the count exceeds max_len,
         EofError if the count or the bytes run out; the cursor is then unchanged."""
         limit = _size_arg(max_len, "max_len")
-        h = self._h
-        # The destination is sized from the count itself, so only the C call's own
-        # checks can fail it, and its status and cursor are the ones left behind.
-        status = _c_peek_u32(h, self._ref)
-        length = 0 if status else self._out.u32
-        if not status and length <= limit.value and length + 4 <= lib.tavbin_remaining(h):
-            dst: Any = create_string_buffer(length + 1)
-        else:
-            # The count is missing, over max_len, or claims more bytes than the data
-            # has left: the read fails before it writes, so a hostile count
-            # allocates nothing.
-            dst = _STAND_IN
-        status = _c_string_u32(h, dst, c_uint64(length + 1), limit, self._ref)
-        if status:
-            self._fail(status, "string_u32")
-        return string_at(dst, length)
-
-    # -- peeks and absolute reads -----------------------------------------
-    # A peek delivers what u8 ... u64 would deliver now without moving the cursor;
-    # EofError (recorded) if that read would fail. An absolute read takes the
-    # value at a byte offset from the start, in the reader's byte order, and never
-    # moves the cursor; RangeError (recorded) if it does not lie inside the data.
-
-    def peek_u8(self) -> int:
-        """The byte u8() would read now; the cursor does not move."""
-        status = _c_peek_u8(self._h, self._ref)
-        if status:
-            self._fail(status, "peek_u8")
-        return self._out.u8
-
-    def peek_u16(self) -> int:
-        """The value u16() would read now; the cursor does not move."""
-        status = _c_peek_u16(self._h, self._ref)
-        if status:
-            self._fail(status, "peek_u16")
-        return self._out.u16
-
-    def peek_u32(self) -> int:
-        """The value u32() would read now; the cursor does not move."""
-        status = _c_peek_u32(self._h, self._ref)
-        if status:
-            self._fail(status, "peek_u32")
-        return self._out.u32
-
-    def peek_u64(self) -> int:
-        """The value u64() would read now; the cursor does not move."""
-        status = _c_peek_u64(self._h, self._ref)
-        if status:
-            self._fail(status, "peek_u64")
-        return self._out.u64
-
-    def u8_at(self, offset: int) -> int:
-        """The byte at `offset`."""
-        status = _c_u8_at(self._h, _size_arg(offset, "offset"), self._ref)
-        if status:
-            self._fail(status, "u8_at")
-        return self._out.u8
-
-    def u16_at(self, offset: int) -> int:
-        """The unsigned 16-bit value at byte `offset`."""
-        status = _c_u16_at(self._h, _size_arg(offset, "offset"), self._ref)
-        if status:
-            self._fail(status, "u16_at")
-        return self._out.u16
-
-    def u32_at(self, offset: int) -> int:
-        """The unsigned 32-bit value at byte `offset`."""
-        status = _c_u32_at(self._h, _size_arg(offset, "offset"), self._ref)
-        if status:
-            self._fail(status, "u32_at")
-        return self._out.u32
-
-    def u64_at(self, offset: int) -> int:
-        """The unsigned 64-bit value at byte `offset`."""
-        status = _c_u64_at(self._h, _size_arg(offset, "offset"), self._ref)
-        if status:
-            self._fail(status, "u64_at")
-        return self._out.u64
+        with self._lock:
+            h = self._h
+            # The destination is sized from the count itself, so only the C call's own
+            # checks can fail it, and its status and cursor are the ones left behind.
+            status = _c_peek_u32(h, self._ref)
+            length = 0 if status else self._out.u32
+            if not status and length <= limit.value and length + 4 <= lib.tavbin_remaining(h):
+                dst: Any = create_string_buffer(length + 1)
+            else:
+                # The count is missing, over max_len, or claims more bytes than the data
+                # has left: the read fails before it writes, so a hostile count
+                # allocates nothing.
+                dst = _STAND_IN
+            status = _c_string_u32(h, dst, c_uint64(length + 1), limit, self._ref)
+            if status:
+                self._fail(status, "string_u32")
+            return string_at(dst, length)
 
     # -- the record layer --------------------------------------------------
     # Built on the C calls, as the C++ wrapper builds it; every failure's offset
@@ -475,13 +419,14 @@ class ReaderAPI(Handle):
         return h
 
     def _read3(self, where: str) -> int:
-        h = self._h
-        at = lib.tavbin_tell(h)
-        buf = create_string_buffer(3)
-        status = _c_bytes(h, buf, _THREE)
-        if status:
-            self._fail(status, where, at)
-        return int.from_bytes(buf.raw, "little" if self._order == LITTLE else "big")
+        with self._lock:
+            h = self._h
+            at = lib.tavbin_tell(h)
+            buf = create_string_buffer(3)
+            status = _c_bytes(h, buf, _THREE)
+            if status:
+                self._fail(status, where, at)
+            return int.from_bytes(buf.raw, "little" if self._order == LITTLE else "big")
 
     def u24(self) -> int:
         """Read an unsigned 24-bit integer in the reader's byte order (as u16)."""
@@ -498,23 +443,24 @@ class ReaderAPI(Handle):
         neither 0x00 nor 0x7F (it does not fit in 64 bits); on failure the cursor is
         back where the number began."""
         limit = _size_arg(max_bytes, "max_bytes")
-        h = self._open_handle("sleb128")
-        at = lib.tavbin_tell(h)
-        if limit.value:
-            lib.tavbin_bit_align(h)
-        start = lib.tavbin_tell(h)
-        out = c_uint64()
-        status = _c_leb128(h, byref(out), limit)
-        if status:
-            self._fail(status, "sleb128", at)
-        n = lib.tavbin_tell(h) - start
-        last = h.view[start + n - 1]
-        value = out.value
-        if n == 10 and last not in (0x00, 0x7F):
-            # Back to where the number began; a zero-byte read records the refusal.
-            lib.tavbin_seek(h, start)
-            _c_leb128(h, byref(out), c_uint64(0))
-            self._fail(Status.INVALID_ARG, "sleb128", at)
+        with self._lock:
+            h = self._open_handle("sleb128")
+            at = lib.tavbin_tell(h)
+            if limit.value:
+                lib.tavbin_bit_align(h)
+            start = lib.tavbin_tell(h)
+            out = c_uint64()
+            status = _c_leb128(h, byref(out), limit)
+            if status:
+                self._fail(status, "sleb128", at)
+            n = lib.tavbin_tell(h) - start
+            last = h.view[start + n - 1]
+            value = out.value
+            if n == 10 and last not in (0x00, 0x7F):
+                # Back to where the number began; a zero-byte read records the refusal.
+                lib.tavbin_seek(h, start)
+                _c_leb128(h, byref(out), c_uint64(0))
+                self._fail(Status.INVALID_ARG, "sleb128", at)
         if n < 10:
             if last & 0x40:
                 value -= 1 << (7 * n)
@@ -529,27 +475,28 @@ class ReaderAPI(Handle):
         the data ends first without one. The cursor then stays (after the byte
         alignment)."""
         limit = check_int(max_len, 0, U64_MAX, "max_len")
-        h = self._open_handle("cstring")
-        at = lib.tavbin_tell(h)
-        lib.tavbin_bit_align(h)
-        pos = lib.tavbin_tell(h)
-        rem = lib.tavbin_remaining(h)
-        window = limit + 1 if limit < rem else rem
-        view = h.view
-        whole = view.obj
-        if isinstance(whole, (builtins.bytes, bytearray, mmap.mmap)) and len(whole) == len(view):
-            nul = whole.find(b"\0", pos, pos + window)
-            if nul >= 0:
-                nul -= pos
-        else:
-            nul = view[pos : pos + window].tobytes().find(b"\0")
-        if nul < 0:
-            if limit < rem:
-                self._settle(h)
-                raise self._error(Status.TOO_LARGE, "cstring", at)
-            self._fail(lib.tavbin_skip(h, rem + 1), "cstring", at)  # records EOF
-        lib.tavbin_skip(h, nul + 1)
-        return view[pos : pos + nul].tobytes()
+        with self._lock:
+            h = self._open_handle("cstring")
+            at = lib.tavbin_tell(h)
+            lib.tavbin_bit_align(h)
+            pos = lib.tavbin_tell(h)
+            rem = lib.tavbin_remaining(h)
+            window = limit + 1 if limit < rem else rem
+            view = h.view
+            whole = view.obj
+            if isinstance(whole, (builtins.bytes, bytearray, mmap.mmap)) and len(whole) == len(view):
+                nul = whole.find(b"\0", pos, pos + window)
+                if nul >= 0:
+                    nul -= pos
+            else:
+                nul = view[pos : pos + window].tobytes().find(b"\0")
+            if nul < 0:
+                if limit < rem:
+                    self._settle(h)
+                    raise self._error(Status.TOO_LARGE, "cstring", at)
+                self._fail(lib.tavbin_skip(h, rem + 1), "cstring", at)  # records EOF
+            lib.tavbin_skip(h, nul + 1)
+            return view[pos : pos + nul].tobytes()
 
     def sub(self, n: int) -> ReaderAPI:
         """A new reader over the next n bytes, in this reader's byte order, cursor at
@@ -557,17 +504,18 @@ class ReaderAPI(Handle):
         borrowed while it is open. EofError (recorded, nothing moved after the byte
         alignment) if fewer than n bytes remain."""
         count = check_int(n, 0, U64_MAX, "n")
-        h = self._open_handle("sub")
-        at = lib.tavbin_tell(h)
-        lib.tavbin_bit_align(h)
-        pos = lib.tavbin_tell(h)
-        if lib.tavbin_remaining(h) < count:
-            self._fail(lib.tavbin_skip(h, count), "sub", at)  # records EOF
-        part = type(self)(h.view[pos : pos + count], self._order)
-        part._origin = (self._origin or 0) + pos
-        lib.tavbin_skip(h, count)
-        self._mark = None
-        return part
+        with self._lock:
+            h = self._open_handle("sub")
+            at = lib.tavbin_tell(h)
+            lib.tavbin_bit_align(h)
+            pos = lib.tavbin_tell(h)
+            if lib.tavbin_remaining(h) < count:
+                self._fail(lib.tavbin_skip(h, count), "sub", at)  # records EOF
+            part = type(self)(h.view[pos : pos + count], self._order)
+            part._origin = (self._origin or 0) + pos
+            lib.tavbin_skip(h, count)
+            self._mark = None
+            return part
 
     def array(self, kind: str, count: int) -> _array:
         """Read count values of kind ("u8" "i8" "u16" "i16" "u32" "i32" "u64" "i64"
@@ -576,22 +524,73 @@ class ReaderAPI(Handle):
         the data holds fewer; ValueError for any other kind."""
         code = array_code(kind)
         count = check_int(count, 0, U64_MAX, "count")
-        h = self._h
-        width = _WIDTH[code]
+        width = WIDTHS[code]
         nbytes = min(count * width, U64_MAX)
-        at = lib.tavbin_tell(h)
-        dst: Any = create_string_buffer(nbytes) if nbytes <= lib.tavbin_remaining(h) else _STAND_IN
-        status = _c_bytes(h, dst, c_uint64(nbytes))
-        if status:
-            self._fail(status, "array", at)
+        with self._lock:
+            h = self._h
+            at = lib.tavbin_tell(h)
+            dst: Any = create_string_buffer(nbytes) if nbytes <= lib.tavbin_remaining(h) else _STAND_IN
+            status = _c_bytes(h, dst, c_uint64(nbytes))
+            if status:
+                self._fail(status, "array", at)
+            if not nbytes:
+                self._mark = None
+            swap = width > 1 and self._order != HOST_ORDER
         values = _array(code)
         if nbytes:
             values.frombytes(dst)
-            if width > 1 and self._order != HOST_ORDER:
+            if swap:
                 values.byteswap()
-        else:
-            self._mark = None
         return values
+
+    def _records(self, fmt: Any, count: int, where: str) -> Tuple[Any, memoryview, int]:
+        # (the Struct, the data, where the records begin): one skip checks and
+        # takes them all, and struct reads them where they lie.
+        with self._lock:
+            record = compiled(fmt, self._order)
+            n = min(record.size * count, U64_MAX)
+            h = self._h
+            status = _c_skip(h, c_uint64(n))
+            if status:
+                self._fail(status, where)
+            if not n:
+                self._mark = None
+            return record, h.view, _c_tell(h) - n
+
+    def unpack(self, fmt: Any) -> Tuple[Any, ...]:
+        """Read one record of the struct format fmt (str or bytes): its values, as
+        struct.unpack_from(order + fmt, data, tell()) gives them, order the
+        format's own (<, > or !) or else the reader's. Standard sizes, no alignment;
+        @ = n N P raise ValueError, any other bad format struct.error. EofError
+        (recorded, nothing consumed after the byte alignment) if fewer bytes remain."""
+        lock = self._lock
+        lock.acquire()
+        try:
+            try:
+                pair = _RECORDS[fmt]
+            except (KeyError, TypeError):
+                pair = compiled(fmt, None)
+            record = pair[0] if self._order == BIG else pair[1]
+            n = record.size
+            h = self._h
+            status = _c_skip(h, c_uint64(n))
+            if status:
+                self._fail(status, "unpack")
+            if not n:
+                self._mark = None
+            return record.unpack_from(h.view, _c_tell(h) - n)
+        finally:
+            lock.release()
+
+    def unpack_many(self, fmt: Any, count: int) -> List[Tuple[Any, ...]]:
+        """Read count records of the struct format fmt (as unpack) in one block read:
+        a list of count tuples. EofError (recorded, nothing consumed after the byte
+        alignment) if fewer bytes remain than all of them need."""
+        count = check_int(count, 0, U64_MAX, "count")
+        record, view, pos = self._records(fmt, count, "unpack_many")
+        if not record.size:
+            return [()] * count
+        return list(record.iter_unpack(view[pos : pos + record.size * count]))
 
     def lsb_bits(self) -> LsbBits:
         """Start reading bit fields least significant bit first (DEFLATE's order) at
@@ -636,12 +635,14 @@ class ReaderAPI(Handle):
         """Read an unsigned LEB128 number of at most 5 bytes whose value fits in 32
         bits. EofError if the data ends first; InvalidArgError for five bytes that
         all continue or a value of 2**32 or more. Nothing is consumed on failure."""
-        return self._leb32("leb128_u32", False)
+        with self._lock:
+            return self._leb32("leb128_u32", False)
 
     def sleb128_i32(self) -> int:
         """Read a signed LEB128 number of at most 5 bytes whose value fits in 32 bits
         (as leb128_u32)."""
-        return self._leb32("sleb128_i32", True)
+        with self._lock:
+            return self._leb32("sleb128_i32", True)
 
     def _prefixed(self, max_len: Any, where: str, kind: int) -> builtins.bytes:
         limit = _size_arg(max_len, "max_len").value
@@ -679,18 +680,21 @@ class ReaderAPI(Handle):
     def string_u8(self, max_len: int = 0xFF) -> builtins.bytes:
         """Read a string stored as an 8-bit byte count and that many bytes (as
         string_u32)."""
-        return self._prefixed(max_len, "string_u8", 0)
+        with self._lock:
+            return self._prefixed(max_len, "string_u8", 0)
 
     def string_u16(self, max_len: int = 0xFFFF) -> builtins.bytes:
         """Read a string stored as a 16-bit byte count (reader's byte order) and that
         many bytes (as string_u32)."""
-        return self._prefixed(max_len, "string_u16", 1)
+        with self._lock:
+            return self._prefixed(max_len, "string_u16", 1)
 
     def string_leb128(self, max_len: int = U64_MAX) -> builtins.bytes:
         """Read a string stored as an unsigned LEB128 byte count and that many bytes
         (as string_u32); a count that leb128() refuses is refused alike, and one
         above 64 bits is InvalidArgError."""
-        return self._prefixed(max_len, "string_leb128", 2)
+        with self._lock:
+            return self._prefixed(max_len, "string_leb128", 2)
 
     def cstring_at(self, offset: int, max_len: int) -> builtins.bytes:
         """The NUL-terminated string at byte `offset` (as cstring), the cursor
@@ -698,20 +702,21 @@ class ReaderAPI(Handle):
         cstring."""
         start = check_int(offset, 0, U64_MAX, "offset")
         limit = check_int(max_len, 0, U64_MAX, "max_len")
-        h = self._open_handle("cstring_at")
-        at = lib.tavbin_tell(h)
-        view = h.view
-        if start > len(view):
-            self._fail(_c_u8_at(h, c_uint64(start), self._ref), "cstring_at", at)  # records RANGE
-        rem = len(view) - start
-        window = limit + 1 if limit < rem else rem
-        nul = view[start : start + window].tobytes().find(b"\0")
-        if nul < 0:
-            if limit < rem:
-                raise self._error(Status.TOO_LARGE, "cstring_at", at)
-            self._record(h, Status.EOF)
-            self._fail(Status.EOF, "cstring_at", at)
-        return view[start : start + nul].tobytes()
+        with self._lock:
+            h = self._open_handle("cstring_at")
+            at = lib.tavbin_tell(h)
+            view = h.view
+            if start > len(view):
+                self._fail(_c_u8_at(h, c_uint64(start), self._ref), "cstring_at", at)  # records RANGE
+            rem = len(view) - start
+            window = limit + 1 if limit < rem else rem
+            nul = view[start : start + window].tobytes().find(b"\0")
+            if nul < 0:
+                if limit < rem:
+                    raise self._error(Status.TOO_LARGE, "cstring_at", at)
+                self._record(h, Status.EOF)
+                self._fail(Status.EOF, "cstring_at", at)
+            return view[start : start + nul].tobytes()
 
 
 def _leb_parse(view: Any, pos: int, max_bytes: int, bits: int, signed: bool) -> Tuple[int, int, int]:
@@ -737,7 +742,6 @@ def _leb_parse(view: Any, pos: int, max_bytes: int, bits: int, signed: bool) -> 
 
 
 _THREE = c_uint64(3)
-_WIDTH = {code: _array(code).itemsize for code in ARRAY_CODES.values()}
 
 
 class LsbBits:
@@ -750,9 +754,10 @@ class LsbBits:
     __slots__ = ("_reader", "_h", "_start", "_bit", "_open")
 
     def __init__(self, reader: ReaderAPI) -> None:
-        h = reader._open_handle("lsb_bits")
-        at = lib.tavbin_tell(h)
-        mark = reader._mark
+        with reader._lock:
+            h = reader._open_handle("lsb_bits")
+            at = lib.tavbin_tell(h)
+            mark = reader._mark
         self._start = at + 1 if mark is not None and mark[0] == at and mark[1] else at
         self._reader = reader
         self._h = h
@@ -790,10 +795,11 @@ class LsbBits:
             return
         self._open = False
         taken = (self._bit + 7) >> 3
-        if taken and self._reader._h is self._h:
-            # The skip also skips a byte the reader had partly read before.
-            lib.tavbin_skip(self._h, taken)
-            self._reader._mark = None
+        with self._reader._lock:
+            if taken and self._reader._h is self._h:
+                # The skip also skips a byte the reader had partly read before.
+                lib.tavbin_skip(self._h, taken)
+                self._reader._mark = None
 
     def __enter__(self) -> LsbBits:
         return self
@@ -804,4 +810,4 @@ class LsbBits:
 
 class Reader(ReaderAPI):
     __doc__ = ReaderAPI.__doc__
-    __slots__ = ("_h", "_out", "_ref", "_order", "_mark", "_origin", "__weakref__")
+    __slots__ = ("_h", "_out", "_ref", "_order", "_mark", "_origin", "_lock", "__weakref__")

@@ -49,6 +49,8 @@ typedef struct tavbin_writer tavbin_writer;
 #define TAVBIN_LITTLE_ENDIAN 1u
 #endif
 
+#include "_records.c"
+
 typedef tavbin_status st;
 
 /* The functions used here, with their types as tavbin.h spells them; the
@@ -1172,6 +1174,108 @@ static PyObject *r_array(Reader *self, PyObject *const *args, Py_ssize_t nargs, 
   return out;
 }
 
+/* -- records in struct's format language (_records.c) -- */
+
+/* unpack(fmt): one block read into a copy, then the values from the copy, so
+ * that nothing the conversion runs can see the reader's bytes move. */
+static PyObject *r_unpack(Reader *self, PyObject *arg) {
+  const struct rec_format *f;
+  PyObject *compiled = rec_compile(arg, &f), *out = NULL;
+  if (compiled == NULL) return NULL;
+  uint8_t stack[256], *buf = stack;
+  int big = rec_big(f, self->order != TAVBIN_LITTLE_ENDIAN);
+  uint64_t n = (uint64_t)f->size;
+  tavbin_reader *h = self->h;
+  if (h == NULL) {
+    closed((PyObject *)self, "unpack()");
+    goto done;
+  }
+  uint64_t at = F.tavbin_tell(h);
+  /* More than the data holds fails before it writes: nothing to allocate. */
+  if (n > sizeof stack && n <= F.tavbin_remaining(h)) {
+    buf = PyMem_Malloc((size_t)n);
+    if (buf == NULL) {
+      buf = stack;
+      PyErr_NoMemory();
+      goto done;
+    }
+  }
+  st s = F.tavbin_bytes(h, buf, n);
+  if (s) {
+    rfail(self, s, "unpack", at);
+  } else {
+    if (n == 0) self->mark = 0;
+    settle(self);
+    out = rec_decode(f, buf, big);
+  }
+done:
+  if (buf != stack) PyMem_Free(buf);
+  Py_DECREF(compiled);
+  return out;
+}
+
+/* unpack_many(fmt, count): the list and the copy allocated first (which may
+ * run a finaliser that closes this reader), then one block read. */
+static PyObject *r_unpack_many(Reader *self, PyObject *const *args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_SetString(PyExc_TypeError, "unpack_many() takes two arguments, fmt and count");
+    return NULL;
+  }
+  uint64_t count;
+  if (size_arg(args[1], "count", &count) < 0) return NULL;
+  const struct rec_format *f;
+  PyObject *compiled = rec_compile(args[0], &f), *list = NULL;
+  if (compiled == NULL) return NULL;
+  uint64_t size = (uint64_t)f->size;
+  uint64_t n = size && count > UINT64_MAX / size ? UINT64_MAX : count * size;
+  uint8_t *buf = NULL;
+  int big = rec_big(f, self->order != TAVBIN_LITTLE_ENDIAN);
+  tavbin_reader *h = self->h;
+  if (h == NULL) {
+    closed((PyObject *)self, "unpack_many()");
+    goto done;
+  }
+  uint64_t at = F.tavbin_tell(h);
+  if (n > F.tavbin_remaining(h) || count > PY_SSIZE_T_MAX / sizeof(PyObject *)) {
+    /* Fails before it writes (or, for a count no list can hold, reads nothing). */
+    unsigned char stand_in;
+    st s = n > 0 ? F.tavbin_bytes(h, &stand_in, n) : TAVBIN_OK;
+    if (s)
+      rfail(self, s, "unpack_many", at);
+    else
+      PyErr_NoMemory();
+    goto done;
+  }
+  list = PyList_New((Py_ssize_t)count);
+  buf = list != NULL ? PyMem_Malloc(n ? (size_t)n : 1) : NULL;
+  if (buf == NULL) {
+    if (list != NULL) PyErr_NoMemory();
+    Py_CLEAR(list);
+    goto done;
+  }
+  h = self->h; /* the allocations may have run a finaliser that closed it */
+  st s = h == NULL ? TAVBIN_INVALID_ARG : F.tavbin_bytes(h, buf, n);
+  if (s) {
+    Py_CLEAR(list);
+    rfail(self, s, "unpack_many", at);
+    goto done;
+  }
+  if (n == 0) self->mark = 0;
+  settle(self);
+  for (uint64_t i = 0; i < count; i++) {
+    PyObject *t = rec_decode(f, buf + i * size, big);
+    if (t == NULL) {
+      Py_CLEAR(list);
+      break;
+    }
+    PyList_SET_ITEM(list, (Py_ssize_t)i, t);
+  }
+done:
+  PyMem_Free(buf);
+  Py_DECREF(compiled);
+  return list;
+}
+
 /* -- LsbBits -- */
 
 typedef struct {
@@ -1435,7 +1539,13 @@ static PyMethodDef reader_methods[] = {
            "Start reading bit fields least significant bit first (DEFLATE's order) at the cursor, after any "
            "partly read byte. The reader does not move until the result's done(), also called on leaving a "
            "with block."),
-    /* unpack, unpack_many: the record engine's (_records.c) */
+    {"unpack", (PyCFunction)r_unpack, METH_O,
+     "unpack($self, fmt, /)\n--\n\nRead one record of the struct format fmt (str or bytes; its own <, > or ! "
+     "else the reader's byte order, standard sizes, no alignment) and return its values as "
+     "struct.unpack_from does. EofError (recorded, nothing read) if the data holds less."},
+    {"unpack_many", (PyCFunction)(void (*)(void))r_unpack_many, METH_FASTCALL,
+     "unpack_many($self, fmt, count, /)\n--\n\nRead count records of the struct format fmt in one block "
+     "read, as a list of tuples (all or nothing, as unpack)."},
     NOARGS(close, , "Destroy the handle. Safe to repeat."),
     {"__enter__", (PyCFunction)self_enter, METH_NOARGS, "__enter__($self, /)\n--\n\n"},
     {"__exit__", (PyCFunction)(void (*)(void))r_exit, METH_FASTCALL,
@@ -1844,6 +1954,31 @@ static PyObject *w_exit(Writer *self, PyObject *const *args, Py_ssize_t nargs) {
   return w_close(self, NULL);
 }
 
+/* pack(fmt, *values): the values converted first (which may run Python code),
+ * then one append, so that a refusal appends nothing. */
+static PyObject *w_pack(Writer *self, PyObject *const *args, Py_ssize_t nargs) {
+  if (nargs < 1) {
+    PyErr_SetString(PyExc_TypeError, "pack() takes a format and its values");
+    return NULL;
+  }
+  const struct rec_format *f;
+  PyObject *compiled = rec_compile(args[0], &f), *out = NULL;
+  if (compiled == NULL) return NULL;
+  uint8_t stack[256], *buf = stack;
+  int big = rec_big(f, self->order != TAVBIN_LITTLE_ENDIAN);
+  if ((size_t)f->size > sizeof stack && (buf = PyMem_Malloc((size_t)f->size)) == NULL) {
+    buf = stack;
+    PyErr_NoMemory();
+    goto done;
+  }
+  if (rec_encode(f, big, args + 1, nargs - 1, buf) < 0) goto done;
+  out = append(self, buf, (uint64_t)f->size, "pack");
+done:
+  if (buf != stack) PyMem_Free(buf);
+  Py_DECREF(compiled);
+  return out;
+}
+
 #define ONEARG(name, doc)                                                                                    \
   { #name, (PyCFunction)w_##name, METH_O, #name "($self, value, /)\n--\n\n" doc }
 #define DATAARG(name, doc)                                                                                   \
@@ -1891,7 +2026,10 @@ static PyMethodDef writer_methods[] = {
                      "written bytes."),
     PATCH(patch_u32, "Overwrite a 32-bit value already written (as patch_u16)."),
     PATCH(patch_u64, "Overwrite a 64-bit value already written (as patch_u16)."),
-    /* pack: the record engine's (_records.c) */
+    {"pack", (PyCFunction)(void (*)(void))w_pack, METH_FASTCALL,
+     "pack($self, fmt, /, *values)\n--\n\nAppend the bytes struct.pack gives for values in the format fmt, "
+     "in "
+     "one append."},
     {"getvalue", (PyCFunction)w_getvalue, METH_NOARGS,
      "getvalue($self, /)\n--\n\nA copy of the bytes written so far."},
     {"set_endian", (PyCFunction)w_set_endian, METH_O,

@@ -5,6 +5,7 @@ from __future__ import annotations
 import builtins
 import ctypes
 import operator
+import threading
 from ctypes import (
     c_double,
     c_float,
@@ -20,13 +21,14 @@ from ctypes import (
 )
 
 from array import array as _array
-from typing import Any, Iterable
+from typing import Any, Dict, Iterable
 
 from ._buffer import Borrowed, BytesLike
 from ._errors import BIG, LITTLE, U32_MAX, U64_MAX, Status, check_float, check_int, error
-from ._handle import Handle, owner_type
+from ._handle import Handle, define, owner_type
+from ._kinds import HOST_ORDER, array_code
 from ._native import WriterHandle, lib, unchecked
-from ._reader import HOST_ORDER, array_code
+from ._records import compiled
 
 _Owner = owner_type(WriterHandle, lib.tavbinw_close)
 
@@ -37,6 +39,19 @@ _c_u8, _c_u16, _c_i16, _c_u32, _c_i32, _c_f32, _c_u64, _c_i64, _c_f64, _c_leb128
 
 _c_bytes = unchecked("tavbinw_bytes")
 _c_string_u32 = unchecked("tavbinw_string_u32")
+
+
+def _int(name: str, ctype: str, low: int, high: int, doc: str) -> Dict[str, str]:
+    return {
+        "name": name,
+        "kind": "int",
+        "low": hex(low),
+        "high": hex(high),
+        "check": f'check_int(value, {hex(low)}, {hex(high)}, "value")',
+        "ctype": ctype,
+        "doc": doc,
+    }
+
 
 _I16 = (-(2**15), 2**15 - 1)
 _I32 = (-(2**31), 2**31 - 1)
@@ -57,8 +72,9 @@ class WriterAPI(Handle):
     raises OverflowError, and a value of the wrong type TypeError, before any call
     (nothing is recorded). An error's offset is the writer's length, where the
     append would have gone. After close(), every call raises ValueError. A writer
-    may be used on any thread, but not by two threads at once; closing it while
-    another thread appends is safe (the append completes or raises ValueError).
+    may be shared by threads: each call runs whole (each append lands whole), in
+    an order the threads' scheduling decides; closing it while another thread
+    appends is safe (the append completes or raises ValueError).
     """
 
     __slots__ = ()
@@ -67,10 +83,11 @@ class WriterAPI(Handle):
 
     def __init__(self, initial_cap: int = 0, order: int = BIG) -> None:
         self._h = None
+        self._lock = threading.RLock()
         initial_cap = check_int(initial_cap, 0, U64_MAX, "initial_cap")
         order = check_int(order, 0, U32_MAX, "order")
         h = lib.tavbinw_open(initial_cap, order)
-        self._adopt(h, order)
+        self._raise_if_not_opened(h, order)
         self._order = order
         self._h = _Owner.from_buffer_copy(h)
 
@@ -81,9 +98,10 @@ class WriterAPI(Handle):
 
     def getvalue(self) -> builtins.bytes:
         """A copy of the bytes written so far."""
-        h = self._live("getvalue()")
-        n = lib.tavbinw_len(h)
-        return string_at(lib.tavbinw_data(h), n) if n else b""
+        with self._lock:
+            h = self._live("getvalue()")
+            n = lib.tavbinw_len(h)
+            return string_at(lib.tavbinw_data(h), n) if n else b""
 
     def __len__(self) -> int:
         """Number of bytes written so far."""
@@ -94,107 +112,110 @@ class WriterAPI(Handle):
 
     def bytes(self, data: BytesLike) -> None:
         """Append the bytes of any bytes-like object, unchanged."""
-        with Borrowed(data) as src:
+        with Borrowed(data) as src, self._lock:
             status = _c_bytes(self._h, c_void_p(src.address), c_uint64(src.size))
-        if status:
-            self._fail(status, "bytes")
+            if status:
+                self._fail(status, "bytes")
 
     def string_u32(self, data: BytesLike) -> None:
         """Append a 32-bit byte count (writer's byte order) and the bytes of `data`,
         unchanged and without a terminator. TooLargeError (recorded, nothing
         appended) for more than 0xFFFFFFFF bytes."""
-        with Borrowed(data) as src:
+        with Borrowed(data) as src, self._lock:
             status = _c_string_u32(self._h, c_void_p(src.address), c_uint64(src.size))
-        if status:
-            self._fail(status, "string_u32")
+            if status:
+                self._fail(status, "string_u32")
 
-    def u8(self, value: int) -> None:
-        """Append one byte, 0 to 255."""
-        if type(value) is not int or not 0 <= value <= 0xFF:
-            value = check_int(value, 0, 0xFF, "value")
-        status = _c_u8(self._h, c_uint8(value))
+    # Each appends one value in the writer's byte order; OverflowError outside
+    # the C type's range, TypeError for a value of another type. Written out
+    # from one template (see define).
+    define(
+        locals(),
+        """
+def {name}(self, value):
+    "{doc}"
+    if type(value) is not {kind} or not {low} <= value <= {high}:
+        value = {check}
+    value = {ctype}(value)
+    lock = self._lock
+    lock.acquire()
+    try:
+        status = _c_{name}(self._h, value)
         if status:
-            self._fail(status, "u8")
-
-    def u16(self, value: int) -> None:
-        """Append an unsigned 16-bit integer in the writer's byte order."""
-        if type(value) is not int or not 0 <= value <= 0xFFFF:
-            value = check_int(value, 0, 0xFFFF, "value")
-        status = _c_u16(self._h, c_uint16(value))
-        if status:
-            self._fail(status, "u16")
-
-    def i16(self, value: int) -> None:
-        """Append a signed 16-bit integer in the writer's byte order."""
-        if type(value) is not int or not -0x8000 <= value <= 0x7FFF:
-            value = check_int(value, *_I16, "value")
-        status = _c_i16(self._h, c_int16(value))
-        if status:
-            self._fail(status, "i16")
-
-    def u32(self, value: int) -> None:
-        """Append an unsigned 32-bit integer in the writer's byte order."""
-        if type(value) is not int or not 0 <= value <= 0xFFFFFFFF:
-            value = check_int(value, 0, U32_MAX, "value")
-        status = _c_u32(self._h, c_uint32(value))
-        if status:
-            self._fail(status, "u32")
-
-    def i32(self, value: int) -> None:
-        """Append a signed 32-bit integer in the writer's byte order."""
-        if type(value) is not int or not -0x80000000 <= value <= 0x7FFFFFFF:
-            value = check_int(value, *_I32, "value")
-        status = _c_i32(self._h, c_int32(value))
-        if status:
-            self._fail(status, "i32")
-
-    def f32(self, value: float) -> None:
-        """Append a float as IEEE 754 binary32, rounded to nearest. OverflowError if a
-        finite value is too large for binary32; infinities and NaN pass."""
-        if type(value) is not float or not -_F32_SAFE < value < _F32_SAFE:
-            value = check_float(value, "value", binary32=True)
-        status = _c_f32(self._h, c_float(value))
-        if status:
-            self._fail(status, "f32")
-
-    def u64(self, value: int) -> None:
-        """Append an unsigned 64-bit integer in the writer's byte order."""
-        if type(value) is not int or not 0 <= value <= U64_MAX:
-            value = check_int(value, 0, U64_MAX, "value")
-        status = _c_u64(self._h, c_uint64(value))
-        if status:
-            self._fail(status, "u64")
-
-    def i64(self, value: int) -> None:
-        """Append a signed 64-bit integer in the writer's byte order."""
-        if type(value) is not int or not -0x8000000000000000 <= value <= 0x7FFFFFFFFFFFFFFF:
-            value = check_int(value, *_I64, "value")
-        status = _c_i64(self._h, c_int64(value))
-        if status:
-            self._fail(status, "i64")
+            self._fail(status, "{name}")
+    finally:
+        lock.release()
+""",
+        [
+            _int("u8", "c_uint8", 0, 0xFF, "Append one byte, 0 to 255."),
+            _int(
+                "u16", "c_uint16", 0, 0xFFFF, "Append an unsigned 16-bit integer in the writer's byte order."
+            ),
+            _int(
+                "i16",
+                "c_int16",
+                -0x8000,
+                0x7FFF,
+                "Append a signed 16-bit integer in the writer's byte order.",
+            ),
+            _int(
+                "u32", "c_uint32", 0, U32_MAX, "Append an unsigned 32-bit integer in the writer's byte order."
+            ),
+            _int(
+                "i32",
+                "c_int32",
+                -0x80000000,
+                0x7FFFFFFF,
+                "Append a signed 32-bit integer in the writer's byte order.",
+            ),
+            _int(
+                "u64", "c_uint64", 0, U64_MAX, "Append an unsigned 64-bit integer in the writer's byte order."
+            ),
+            _int(
+                "i64",
+                "c_int64",
+                -(2**63),
+                2**63 - 1,
+                "Append a signed 64-bit integer in the writer's byte order.",
+            ),
+            _int(
+                "leb128",
+                "c_uint64",
+                0,
+                U64_MAX,
+                "Append an unsigned LEB128 number, 0 to 2**64 - 1, in its shortest form.",
+            ),
+            {
+                "name": "f32",
+                "kind": "float",
+                "low": "-_F32_SAFE",
+                "high": "_F32_SAFE",
+                "check": 'check_float(value, "value", binary32=True)',
+                "ctype": "c_float",
+                "doc": "Append a float as IEEE 754 binary32, rounded to nearest. OverflowError if a "
+                "finite value is too large for binary32; infinities and NaN pass.",
+            },
+        ],
+        globals(),
+        "WriterAPI",
+    )
 
     def f64(self, value: float) -> None:
         """Append a float as IEEE 754 binary64, bit for bit."""
         if type(value) is not float:
             value = check_float(value, "value")
-        status = _c_f64(self._h, c_double(value))
-        if status:
-            self._fail(status, "f64")
-
-    def leb128(self, value: int) -> None:
-        """Append an unsigned LEB128 number, 0 to 2**64 - 1, in its shortest form."""
-        if type(value) is not int or not 0 <= value <= U64_MAX:
-            value = check_int(value, 0, U64_MAX, "value")
-        status = _c_leb128(self._h, c_uint64(value))
-        if status:
-            self._fail(status, "leb128")
+        with self._lock:
+            status = _c_f64(self._h, c_double(value))
+            if status:
+                self._fail(status, "f64")
 
     # -- the record layer ----------------------------------------------------
 
     def _append(self, data: Any, where: str) -> None:
-        status = _c_bytes(self._h, data, c_uint64(len(data)))
-        if status:
-            self._fail(status, where)
+        with self._lock:
+            status = _c_bytes(self._h, data, c_uint64(len(data)))
+            if status:
+                self._fail(status, where)
 
     def _put3(self, value: Any, low: int, where: str) -> None:
         value = operator.index(value)
@@ -229,13 +250,14 @@ class WriterAPI(Handle):
     def _patch(self, store: Any, width: int, high: int, offset: int, value: int, where: str) -> None:
         value = check_int(value, 0, high, "value")
         offset = check_int(offset, 0, U64_MAX, "offset")
-        h = self._live(where + "()")
-        size = lib.tavbinw_len(h)
-        if offset > size or size - offset < width:
-            raise error(Status.RANGE, f"{type(self).__name__}.{where}", size)
-        status = store(lib.tavbinw_data(h), size, offset, self._order, value)
-        if status:
-            self._fail(status, where, size)
+        with self._lock:
+            h = self._live(where + "()")
+            size = lib.tavbinw_len(h)
+            if offset > size or size - offset < width:
+                raise error(Status.RANGE, f"{type(self).__name__}.{where}", size)
+            status = store(lib.tavbinw_data(h), size, offset, self._order, value)
+            if status:
+                self._fail(status, where, size)
 
     def patch_u16(self, offset: int, value: int) -> None:
         """Overwrite the 16-bit value at byte `offset` of what was written, in the
@@ -264,12 +286,22 @@ class WriterAPI(Handle):
         else:
             values = [operator.index(v) for v in values]
         block = _array(code, values)
-        if block.itemsize > 1 and self._order != HOST_ORDER:
-            block.byteswap()
-        with Borrowed(block) as src:
-            status = _c_bytes(self._h, c_void_p(src.address), c_uint64(src.size))
-        if status:
-            self._fail(status, "array")
+        with self._lock:
+            if block.itemsize > 1 and self._order != HOST_ORDER:
+                block.byteswap()
+            with Borrowed(block) as src:
+                status = _c_bytes(self._h, c_void_p(src.address), c_uint64(src.size))
+            if status:
+                self._fail(status, "array")
+
+    def pack(self, fmt: Any, *values: Any) -> None:
+        """Append the bytes struct.pack(order + fmt, *values) gives, in one append,
+        order the format's own (<, > or !) or else the writer's. Standard sizes, no
+        alignment; @ = n N P raise ValueError. struct.error, as struct.pack raises
+        it, for a bad format or values it refuses: nothing is appended then."""
+        with self._lock:
+            data = compiled(fmt, self._order).pack(*values)
+            self._append(data, "pack")
 
     # -- strings with any length prefix ----------------------------------------
 
@@ -277,12 +309,13 @@ class WriterAPI(Handle):
         with Borrowed(data) as src:
             body = string_at(src.address, src.size) if src.size else b""
         prefix = head(len(body))
-        h = self._h
-        if prefix is None:
-            # Recorded through the one call that refuses a length: string_u32's.
-            _c_string_u32(h, c_void_p(_ONE), c_uint64(U32_MAX + 1))
-            self._fail(Status.TOO_LARGE, where)
-        self._append(prefix + body, where)
+        with self._lock:
+            h = self._h
+            if prefix is None:
+                # Recorded through the one call that refuses a length: string_u32's.
+                _c_string_u32(h, c_void_p(_ONE), c_uint64(U32_MAX + 1))
+                self._fail(Status.TOO_LARGE, where)
+            self._append(prefix + body, where)
 
     def _order_name(self) -> str:
         return "little" if self._order == LITTLE else "big"
@@ -331,4 +364,4 @@ _store_u16, _store_u32, _store_u64 = (_store(getattr(lib, "tavbin_store_u" + w))
 
 class Writer(WriterAPI):
     __doc__ = WriterAPI.__doc__
-    __slots__ = ("_h", "_order", "__weakref__")
+    __slots__ = ("_h", "_order", "_lock", "__weakref__")

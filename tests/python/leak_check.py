@@ -9,13 +9,16 @@ resident set size is taken after the first tenth of the calls and at the end.
 """
 
 import argparse
+import itertools
 import os
+import struct
 import sys
 
 import tavbin
 import tavbin.kaitai as kaitai
 
 DATA = bytes(16384)  # zeros: every read succeeds, LEB128 and C strings included
+FORMATS = itertools.count()
 
 
 def rss() -> int:
@@ -88,6 +91,20 @@ READER = {
     "u32_at out of range": expect(tavbin.RangeError, lambda r: r.u32_at(len(DATA))),
     "array too long": expect(tavbin.EofError, lambda r: r.array("u64", 10**6)),
     "u8 bad argument": expect(TypeError, lambda r: r.u8_at("x")),
+    "unpack": lambda r: r.seek(0) or r.unpack("<IBBHQQ3s2pe"),
+    "unpack_many": lambda r: r.seek(0) or r.unpack_many(">HHd", 4),
+    "unpack at the end": expect(tavbin.EofError, lambda r: r.seek(len(DATA)) or r.unpack("I")),
+    "unpack_many too long": expect(tavbin.EofError, lambda r: r.unpack_many("Q", 10**6)),
+    "unpack bad format": expect(struct.error, lambda r: r.unpack("3")),
+    "unpack host format": expect(ValueError, lambda r: r.unpack("@I")),
+    # More formats than the cache holds: compiled, cached, dropped when it is full.
+    "unpack a new format each time": lambda r: r.seek(0) or r.unpack(f"{next(FORMATS) % 300}x"),
+    "string_u8": lambda r: r.string_u8(),
+    "string_u16": lambda r: r.string_u16(),
+    "string_leb128": lambda r: r.string_leb128(),
+    "leb128_u32": lambda r: r.leb128_u32(),
+    "sleb128_i32": lambda r: r.sleb128_i32(),
+    "cstring_at": lambda r: r.cstring_at(7, 300),
 }
 WRITER = {
     "u8": lambda w: w.u8(1),
@@ -119,6 +136,14 @@ WRITER = {
     "u24 out of range": expect(tavbin.RangeError, lambda w: w.u24(2**24)),
     "patch out of range": expect(tavbin.RangeError, lambda w: w.patch_u64(10**6, 1)),
     "f64 bad argument": expect(TypeError, lambda w: w.f64("x")),
+    "pack": lambda w: w.pack("<IBBHQQ3s2pe", 1, 2, 3, 4, 5, 6, b"ab", b"c", 0.5),
+    "pack through struct": lambda w: w.pack(">H?", True, [1]),
+    "pack refused": expect(struct.error, lambda w: w.pack("<B", 256)),
+    "pack too few": expect(struct.error, lambda w: w.pack("<BB", 1)),
+    "pack many values": lambda w: w.pack("40B", *range(40)),
+    "string_u8": lambda w: w.string_u8(b"abc"),
+    "string_u16": lambda w: w.string_u16(b"abc"),
+    "string_leb128": lambda w: w.string_leb128(b"abc"),
 }
 
 KAITAI = {

@@ -237,6 +237,8 @@ READER_CALLS = {
     "array": ("u16", 2),
     "lsb_bits": (),
     "origin": (),
+    "unpack": ("<I",),
+    "unpack_many": ("H", 2),
     "string_u8": (),
     "string_u16": (),
     "string_leb128": (),
@@ -267,9 +269,10 @@ WRITER_CALLS = {
     "patch_u16": (0, 1),
     "patch_u32": (0, 1),
     "patch_u64": (0, 1),
-    "string_u8": (b"ab",),
-    "string_u16": (b"ab",),
-    "string_leb128": (b"ab",),
+    "pack": ("<I", 1),
+    "string_u8": (b"a",),
+    "string_u16": (bytearray(b"a"),),
+    "string_leb128": (memoryview(b"a"),),
 }
 
 

@@ -47,6 +47,13 @@ def test_the_record_layer_example_runs():
     assert (scope["low"], scope["high"], list(scope["kinds"])) == (7, 7, [1, 2])
 
 
+def test_the_records_example_runs():
+    code = next(body for lang, body in readme_blocks() if lang == "python" and "unpack_many" in body)
+    scope = {}
+    exec(compile("import tavbin\n" + code, "docs/python.md", "exec"), scope)
+    assert (scope["symbol"], scope["halves"]) == ((1, 18, 0, 5, 4096, 64), [(1,), (2,)])
+
+
 def test_the_package_docstring_example_runs():
     import doctest
 

@@ -2,6 +2,7 @@
 every width and both byte orders, bit fields, LEB128, strings, loads and stores."""
 
 import math
+import re
 import struct
 
 import pytest
@@ -301,3 +302,101 @@ def test_both_writers_give_the_same_outcomes(ops):
                 value = (type(e), str(e), getattr(e, "offset", None))
             outcomes.append((value, w.getvalue(), w.last_error))
         assert outcomes[0] == outcomes[1], op
+
+
+# -- whole records against struct itself ------------------------------------
+
+RECORD_LETTERS = "xcbB?hHiIlLqQefdsp"
+# Mostly struct's letters; now and then what it refuses or what depends on the host.
+record_tokens = st.tuples(
+    st.sampled_from(["", "", "", "0", "1", "3", "12"]),
+    st.sampled_from(RECORD_LETTERS * 4 + " Z<nP"),
+)
+record_formats = st.tuples(
+    st.sampled_from(["", "", "<", ">", "!", "@", "="]), st.lists(record_tokens, max_size=8)
+).map(lambda t: t[0] + "".join(count + letter for count, letter in t[1]))
+INT_RANGES = {c: (-(2 ** (8 * w - 1)), 2 ** (8 * w - 1) - 1) for c, w in zip("bhilq", (1, 2, 4, 4, 8))}
+INT_RANGES.update({c: (0, 2 ** (8 * w) - 1) for c, w in zip("BHILQ", (1, 2, 4, 4, 8))})
+REFUSED_VALUES = [2**64, -(2**63) - 1, 256, -1, 1.5, "x", None, b"ab", bytearray(b"a")]
+
+
+def struct_twin(fmt, order):
+    """What struct makes of a record format on a handle of `order`: ValueError for
+    the host's characters, else (Struct or the exception struct raises, tokens)."""
+    if any(c in fmt for c in "@=nNP"):
+        return ValueError, []
+    full = fmt if fmt[:1] in ("<", ">", "!") else ORDERS[order] + fmt
+    # A zero-length p field is an empty field (struct's own unpack of one raises SystemError).
+    full = re.sub(r"(?<![0-9])(0+)p", r"\1s", full)
+    try:
+        return struct.Struct(full), re.findall(r"([0-9]*)([" + RECORD_LETTERS + "])", full)
+    except struct.error:
+        return struct.error, []
+
+
+def same_values(a, b):
+    return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+
+
+@given(record_formats, st.booleans(), orders, st.binary(max_size=64), st.integers(0, 8), st.integers(0, 3))
+def test_records_read_as_struct_reads_them(fmt, as_bytes, order, data, offset, count):
+    twin, _ = struct_twin(fmt, order)
+    arg = fmt.encode() if as_bytes else fmt
+    r = tavbin.Reader(data, order)
+    r.skip(min(offset, len(data)))
+    pos = r.tell()
+    if not isinstance(twin, struct.Struct):
+        for call in (lambda: r.unpack(arg), lambda: r.unpack_many(arg, count)):
+            with pytest.raises(twin):
+                call()
+        assert r.tell() == pos
+        return
+    for n in (1, count):
+        if twin.size * n > len(data) - pos:
+            with pytest.raises(tavbin.EofError) as e:
+                r.unpack(arg) if n == 1 else r.unpack_many(arg, n)
+            assert (r.tell(), e.value.offset, r.last_error) == (pos, pos, tavbin.Status.EOF)
+            continue
+        want = [twin.unpack_from(data, pos + i * twin.size) for i in range(n)]
+        got = [r.unpack(arg)] if n == 1 else r.unpack_many(arg, n)
+        assert len(got) == n and all(map(same_values, got, want)) and r.tell() == pos + n * twin.size
+        pos = r.tell()
+
+
+@given(record_formats, st.booleans(), orders, st.data())
+def test_records_write_as_struct_packs_them(fmt, as_bytes, order, data):
+    twin, tokens = struct_twin(fmt, order)
+    arg = fmt.encode() if as_bytes else fmt
+    values = []
+    for count, letter in tokens:
+        n = int(count or 1)
+        if letter in "sp":
+            values.append(data.draw(st.binary(max_size=n + 2)))
+        elif letter == "c":
+            values += data.draw(st.lists(st.binary(min_size=1, max_size=1), min_size=n, max_size=n))
+        elif letter == "?":
+            values += data.draw(
+                st.lists(st.one_of(st.booleans(), st.integers(), st.none()), min_size=n, max_size=n)
+            )
+        elif letter in "efd":
+            values += data.draw(st.lists(st.floats(width=64), min_size=n, max_size=n))
+        elif letter != "x":
+            values += data.draw(st.lists(st.integers(*INT_RANGES[letter]), min_size=n, max_size=n))
+    # Now and then one value struct refuses (or might), or one value too many or too few.
+    if values and data.draw(st.booleans()):
+        values[data.draw(st.integers(0, len(values) - 1))] = data.draw(st.sampled_from(REFUSED_VALUES))
+    if data.draw(st.integers(0, 7)) == 0:
+        values = values[:-1] if values else [1]
+    with tavbin.Writer(order=order) as w:
+        w.u8(7)
+        try:
+            want = twin.pack(*values) if isinstance(twin, struct.Struct) else twin
+        except Exception as e:  # what struct raises, pack raises
+            want = type(e)
+        if isinstance(want, bytes):
+            w.pack(arg, *values)
+            assert w.getvalue() == b"\7" + want
+        else:
+            with pytest.raises(want):
+                w.pack(arg, *values)
+            assert w.getvalue() == b"\7"
