@@ -57,8 +57,9 @@
 // Nothing here throws or needs RTTI, and the header compiles with
 // -fno-exceptions. It allocates in two places: std::error_code::message()
 // builds a std::string, as every error category's message() does, and the
-// writer's string_u16 and string_leb128 put a string of more than 500 bytes and
-// its length together in a block from std::malloc, freed before they return.
+// writer's string_u16 and string_leb128 put a string and its length, when they
+// are more than 512 bytes together, in a block from std::malloc, freed before
+// they return.
 //
 //     auto w = tavbin::writer::open(tavbin::endian::little);
 //     w.u32(0xCAFEF00Du);
