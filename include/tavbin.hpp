@@ -423,71 +423,161 @@ template <class T> using plain = T;
 // and returns the plain T, the cursor keeping the first failure (see cursor).
 // So a read does the same through either, at the same cost. The statuses
 // below are the reader's; a cursor keeps them as its status().
-// (Each function takes the reader as `auto &`: reader is complete only where a
-// read is used.)
+// (Each function takes the reader as `auto &`, reader being complete only where
+// a read is used; a body of more than one call is read_body's, above, so that
+// both share one copy of it.)
+// The reads below that are more than one call, as functions of the reader:
+// reader and cursor share one instantiation of each.
+struct read_body {
+  template <class R> static result<std::uint64_t> bits(R &r, std::uint32_t count) noexcept {
+    result<std::uint64_t> out;
+    std::uint64_t v = 0;
+    out.status = tavbin_bits(r.get(), count, &v);
+    if (out.status == TAVBIN_OK) {
+      out.value = v;
+      r.bit_ = static_cast<std::uint8_t>((r.bit_ + count) % 8);
+    } else if (out.status == TAVBIN_EOF) {
+      r.bit_ = 0; // every bit up to the end was taken
+    }
+    return out;
+  }
+  template <class R> static result<std::uint64_t> leb128(R &r, std::uint64_t max_bytes) noexcept {
+    result<std::uint64_t> out;
+    std::uint64_t v = 0;
+    out.status = tavbin_leb128(r.get(), &v, max_bytes);
+    if (out.status != TAVBIN_OK) r.skipped_ = max_bytes != 0 && r.bit_ != 0 && r.get() != nullptr;
+    if (max_bytes != 0) r.bit_ = 0;
+    if (out.status == TAVBIN_OK) out.value = v;
+    return out;
+  }
+  template <class R> static result<std::int64_t> sleb128(R &r, std::uint64_t max_bytes) noexcept {
+    result<std::int64_t> out;
+    // Aligning first (the C read would align anyway, except for max_bytes 0)
+    // makes tell() the number's first byte.
+    r.skipped_ = false;
+    if (max_bytes != 0) r.bit_align();
+    const std::uint64_t start = tavbin_tell(r.get());
+    std::uint64_t v = 0;
+    out.status = tavbin_leb128(r.get(), &v, max_bytes);
+    if (out.status != TAVBIN_OK) return out;
+    const std::uint64_t n = tavbin_tell(r.get()) - start; // 1 to 10
+    // A read succeeded, so the input has bytes and data_ is not null.
+    const std::uint8_t last = r.data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
+    if (n == 10 && last != 0x00 && last != 0x7F) {
+      (void)tavbin_seek(r.get(), start); // the bit position is already 0 there
+      out.status = r.record(TAVBIN_INVALID_ARG);
+      return out;
+    }
+    if (n < 10 && (last & 0x40) != 0) v |= ~std::uint64_t{0} << (7 * n);
+    out.value = detail::to_signed(v);
+    return out;
+  }
+  template <class R> static result<std::uint32_t> u24(R &r) noexcept {
+    result<std::uint32_t> out;
+    std::uint8_t b[3];
+    out.status = r.aligned_unless_refused(tavbin_bytes(r.get(), b, 3));
+    if (out.status == TAVBIN_OK) out.value = detail::load_u24(b, r.order_);
+    return out;
+  }
+  template <class R> static result<std::int32_t> i24(R &r) noexcept {
+    const auto u = r.u24();
+    return result<std::int32_t>{detail::sign_extend_24(u.value), u.status};
+  }
+  template <class R> static result<byte_view> view(R &r, std::uint64_t n) noexcept {
+    result<byte_view> out;
+    out.status = r.skip(n);
+    if (out.status == TAVBIN_OK)
+      out.value = byte_view(r.data_ + (tavbin_tell(r.get()) - n), static_cast<std::size_t>(n));
+    return out;
+  }
+  template <class R> static result<std::string_view> cstring(R &r, std::uint64_t max_len) noexcept {
+    result<std::string_view> out;
+    if (r.get() == nullptr) {
+      out.status = r.refused();
+      return out;
+    }
+    r.bit_align();
+    const std::uint64_t pos = tavbin_tell(r.get());
+    out = r.nul_terminated(pos, tavbin_remaining(r.get()), max_len);
+    if (out.status == TAVBIN_OK)
+      out.status = tavbin_skip(r.get(), out.value.size() + 1);
+    else if (out.status == TAVBIN_EOF)
+      (void)r.record(TAVBIN_EOF);
+    return out;
+  }
+  template <class R>
+  static result<std::string_view> cstring_at(R &r, std::uint64_t offset, std::uint64_t max_len) noexcept {
+    result<std::string_view> out;
+    const std::uint64_t size = tavbin_size(r.get());
+    r.skipped_ = false;
+    if (r.get() == nullptr)
+      out.status = TAVBIN_INVALID_ARG;
+    else if (offset > size)
+      out.status = TAVBIN_RANGE;
+    else
+      out = r.nul_terminated(offset, size - offset, max_len);
+    return out;
+  }
+  template <class R>
+  static result<std::string_view> string_u32(R &r, char *dst, std::size_t cap,
+                                             std::uint64_t max_len) noexcept {
+    result<std::string_view> out;
+    std::uint64_t len = 0;
+    out.status = tavbin_string_u32(r.get(), dst, cap, max_len, &len);
+    if (out.status == TAVBIN_OK) {
+      out.value = std::string_view(dst, static_cast<std::size_t>(len));
+      r.bit_ = 0;
+    } else {
+      r.skipped_ = false; // a failure puts the bit position back
+    }
+    return out;
+  }
+};
+
 template <class Self, template <class> class Out> class reads {
 public:
   // One byte or a fixed-width value in the reader's byte order: the C function
   // of the same name (tavbin_u8 ... tavbin_f64), one call.
   Out<std::uint8_t> u8() noexcept {
-    return run([](auto &r) { return r.call(tavbin_u8); });
+    return run([](auto &r) noexcept { return r.call(tavbin_u8); });
   }
   Out<std::int8_t> i8() noexcept {
-    return run([](auto &r) { return r.call(tavbin_i8); });
+    return run([](auto &r) noexcept { return r.call(tavbin_i8); });
   }
   Out<std::uint16_t> u16() noexcept {
-    return run([](auto &r) { return r.call(tavbin_u16); });
+    return run([](auto &r) noexcept { return r.call(tavbin_u16); });
   }
   Out<std::int16_t> i16() noexcept {
-    return run([](auto &r) { return r.call(tavbin_i16); });
+    return run([](auto &r) noexcept { return r.call(tavbin_i16); });
   }
   Out<std::uint32_t> u32() noexcept {
-    return run([](auto &r) { return r.call(tavbin_u32); });
+    return run([](auto &r) noexcept { return r.call(tavbin_u32); });
   }
   Out<std::int32_t> i32() noexcept {
-    return run([](auto &r) { return r.call(tavbin_i32); });
+    return run([](auto &r) noexcept { return r.call(tavbin_i32); });
   }
   Out<std::uint64_t> u64() noexcept {
-    return run([](auto &r) { return r.call(tavbin_u64); });
+    return run([](auto &r) noexcept { return r.call(tavbin_u64); });
   }
   Out<std::int64_t> i64() noexcept {
-    return run([](auto &r) { return r.call(tavbin_i64); });
+    return run([](auto &r) noexcept { return r.call(tavbin_i64); });
   }
   Out<float> f32() noexcept {
-    return run([](auto &r) { return r.call(tavbin_f32); });
+    return run([](auto &r) noexcept { return r.call(tavbin_f32); });
   }
   Out<double> f64() noexcept {
-    return run([](auto &r) { return r.call(tavbin_f64); });
+    return run([](auto &r) noexcept { return r.call(tavbin_f64); });
   }
 
   // A bit field, most significant bit first (tavbin_bits).
   Out<std::uint64_t> bits(std::uint32_t count) noexcept {
     // A failure takes the bits up to the end, so the cursor asks tell() first.
-    return run<true>([=](auto &r) {
-      result<std::uint64_t> out;
-      std::uint64_t v = 0;
-      out.status = tavbin_bits(r.get(), count, &v);
-      if (out.status == TAVBIN_OK) {
-        out.value = v;
-        r.bit_ = static_cast<std::uint8_t>((r.bit_ + count) % 8);
-      } else if (out.status == TAVBIN_EOF) {
-        r.bit_ = 0; // every bit up to the end was taken
-      }
-      return out;
-    });
+    return run<true>([=](auto &r) noexcept { return read_body::bits(r, count); });
   }
 
   // An unsigned LEB128 number of at most max_bytes bytes (tavbin_leb128).
   Out<std::uint64_t> leb128(std::uint64_t max_bytes = 10) noexcept {
-    return run([=](auto &r) {
-      result<std::uint64_t> out;
-      std::uint64_t v = 0;
-      out.status = tavbin_leb128(r.get(), &v, max_bytes);
-      if (out.status != TAVBIN_OK) r.skipped_ = max_bytes != 0 && r.bit_ != 0 && r.get() != nullptr;
-      if (max_bytes != 0) r.bit_ = 0;
-      if (out.status == TAVBIN_OK) out.value = v;
-      return out;
-    });
+    return run([=](auto &r) noexcept { return read_body::leb128(r, max_bytes); });
   }
 
   // Read a signed LEB128 number, as DWARF and WebAssembly write them: 7-bit
@@ -507,28 +597,7 @@ public:
   //         the byte alignment, which stays applied).
   //         last_error() then reports the returned status: it is recorded.
   Out<std::int64_t> sleb128(std::uint64_t max_bytes = 10) noexcept {
-    return run([=](auto &r) {
-      result<std::int64_t> out;
-      // Aligning first (the C read would align anyway, except for max_bytes 0)
-      // makes tell() the number's first byte.
-      r.skipped_ = false;
-      if (max_bytes != 0) r.bit_align();
-      const std::uint64_t start = tavbin_tell(r.get());
-      std::uint64_t v = 0;
-      out.status = tavbin_leb128(r.get(), &v, max_bytes);
-      if (out.status != TAVBIN_OK) return out;
-      const std::uint64_t n = tavbin_tell(r.get()) - start; // 1 to 10
-      // A read succeeded, so the input has bytes and data_ is not null.
-      const std::uint8_t last = r.data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
-      if (n == 10 && last != 0x00 && last != 0x7F) {
-        (void)tavbin_seek(r.get(), start); // the bit position is already 0 there
-        out.status = r.record(TAVBIN_INVALID_ARG);
-        return out;
-      }
-      if (n < 10 && (last & 0x40) != 0) v |= ~std::uint64_t{0} << (7 * n);
-      out.value = detail::to_signed(v);
-      return out;
-    });
+    return run([=](auto &r) noexcept { return read_body::sleb128(r, max_bytes); });
   }
 
   // Read an unsigned (leb128_u32) or signed (sleb128_i32) LEB128 number that
@@ -547,70 +616,55 @@ public:
   //         the byte alignment, which stays applied).
   //         last_error() then reports the returned status: it is recorded.
   Out<std::uint32_t> leb128_u32() noexcept {
-    return run([](auto &r) { return r.template leb128_32<std::uint32_t>(); });
+    return run([](auto &r) noexcept { return r.template leb128_32<std::uint32_t>(); });
   }
   Out<std::int32_t> sleb128_i32() noexcept {
-    return run([](auto &r) { return r.template leb128_32<std::int32_t>(); });
+    return run([](auto &r) noexcept { return r.template leb128_32<std::int32_t>(); });
   }
 
   // A 24-bit integer in the reader's byte order (TLS lengths, FLV, 24-bit PCM),
   // read as one 3-byte block: its statuses, cursor rules and what the handle
   // records are tavbin_bytes'.
   Out<std::uint32_t> u24() noexcept {
-    return run([](auto &r) {
-      result<std::uint32_t> out;
-      std::uint8_t b[3];
-      out.status = r.aligned_unless_refused(tavbin_bytes(r.get(), b, 3));
-      if (out.status == TAVBIN_OK) out.value = detail::load_u24(b, r.order_);
-      return out;
-    });
+    return run([](auto &r) noexcept { return read_body::u24(r); });
   }
   // The same, sign-extended from bit 23.
   Out<std::int32_t> i24() noexcept {
-    return run([](auto &r) {
-      const auto u = r.u24();
-      return result<std::int32_t>{detail::sign_extend_24(u.value), u.status};
-    });
+    return run([](auto &r) noexcept { return read_body::i24(r); });
   }
 
   // What the next read would deliver, the cursor unmoved (tavbin_peek_u8 ...).
   Out<std::uint8_t> peek_u8() noexcept {
-    return run([](auto &r) { return r.call_at(tavbin_peek_u8); });
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u8); });
   }
   Out<std::uint16_t> peek_u16() noexcept {
-    return run([](auto &r) { return r.call_at(tavbin_peek_u16); });
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u16); });
   }
   Out<std::uint32_t> peek_u32() noexcept {
-    return run([](auto &r) { return r.call_at(tavbin_peek_u32); });
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u32); });
   }
   Out<std::uint64_t> peek_u64() noexcept {
-    return run([](auto &r) { return r.call_at(tavbin_peek_u64); });
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u64); });
   }
 
   // The value at an absolute offset, the cursor unmoved (tavbin_u8_at ...).
   Out<std::uint8_t> u8_at(std::uint64_t offset) noexcept {
-    return run([=](auto &r) { return r.call_at(tavbin_u8_at, offset); });
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u8_at, offset); });
   }
   Out<std::uint16_t> u16_at(std::uint64_t offset) noexcept {
-    return run([=](auto &r) { return r.call_at(tavbin_u16_at, offset); });
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u16_at, offset); });
   }
   Out<std::uint32_t> u32_at(std::uint64_t offset) noexcept {
-    return run([=](auto &r) { return r.call_at(tavbin_u32_at, offset); });
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u32_at, offset); });
   }
   Out<std::uint64_t> u64_at(std::uint64_t offset) noexcept {
-    return run([=](auto &r) { return r.call_at(tavbin_u64_at, offset); });
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u64_at, offset); });
   }
 
   // The next n bytes of the input itself, without copying: a skip that tells
   // what it skipped. The view lives as long as the input bytes.
   Out<byte_view> view(std::uint64_t n) noexcept {
-    return run([=](auto &r) {
-      result<byte_view> out;
-      out.status = r.skip(n);
-      if (out.status == TAVBIN_OK)
-        out.value = byte_view(r.data_ + (tavbin_tell(r.get()) - n), static_cast<std::size_t>(n));
-      return out;
-    });
+    return run([=](auto &r) noexcept { return read_body::view(r, n); });
   }
 
   // Read a NUL-terminated string: the bytes before the next NUL, consumed
@@ -628,21 +682,7 @@ public:
   //         On failure the value is empty and the cursor does not move (after the
   //         byte alignment, which stays applied).
   Out<std::string_view> cstring(std::uint64_t max_len) noexcept {
-    return run([=](auto &r) {
-      result<std::string_view> out;
-      if (r.get() == nullptr) {
-        out.status = r.refused();
-        return out;
-      }
-      r.bit_align();
-      const std::uint64_t pos = tavbin_tell(r.get());
-      out = r.nul_terminated(pos, tavbin_remaining(r.get()), max_len);
-      if (out.status == TAVBIN_OK)
-        out.status = tavbin_skip(r.get(), out.value.size() + 1);
-      else if (out.status == TAVBIN_EOF)
-        (void)r.record(TAVBIN_EOF);
-      return out;
-    });
+    return run([=](auto &r) noexcept { return read_body::cstring(r, max_len); });
   }
 
   // The same at an absolute offset, as ELF, PE and Mach-O name tables are
@@ -656,18 +696,7 @@ public:
   //         TAVBIN_EOF if the data ends, before max_len + 1 bytes, without a NUL
   //         (at offset size(): no byte at all).
   Out<std::string_view> cstring_at(std::uint64_t offset, std::uint64_t max_len) noexcept {
-    return run([=](auto &r) {
-      result<std::string_view> out;
-      const std::uint64_t size = tavbin_size(r.get());
-      r.skipped_ = false;
-      if (r.get() == nullptr)
-        out.status = TAVBIN_INVALID_ARG;
-      else if (offset > size)
-        out.status = TAVBIN_RANGE;
-      else
-        out = r.nul_terminated(offset, size - offset, max_len);
-      return out;
-    });
+    return run([=](auto &r) noexcept { return read_body::cstring_at(r, offset, max_len); });
   }
 
   // Read a string stored as its length L and then L bytes, unchanged (a NUL
@@ -702,39 +731,32 @@ public:
   //         string_u32's copy) and, after a partly read byte, TAVBIN_EOF leave
   //         last_error() as the call before left it.
   Out<std::string_view> string_u8(std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<false>(detail::prefix::u8, max_len); });
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::u8, max_len); });
   }
   Out<std::string_view> string_u16(std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<false>(detail::prefix::u16, max_len); });
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::u16, max_len); });
   }
   Out<std::string_view> string_leb128(std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<false>(detail::prefix::leb128, max_len); });
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::leb128, max_len); });
   }
   Out<std::string_view> string_u32(std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<false>(detail::prefix::u32, max_len); });
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::u32, max_len); });
   }
   Out<std::string_view> string_u8(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<true>(detail::prefix::u8, max_len, dst, cap); });
+    return run(
+        [=](auto &r) noexcept { return r.template prefixed<true>(detail::prefix::u8, max_len, dst, cap); });
   }
   Out<std::string_view> string_u16(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<true>(detail::prefix::u16, max_len, dst, cap); });
+    return run(
+        [=](auto &r) noexcept { return r.template prefixed<true>(detail::prefix::u16, max_len, dst, cap); });
   }
   Out<std::string_view> string_leb128(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
-    return run([=](auto &r) { return r.template prefixed<true>(detail::prefix::leb128, max_len, dst, cap); });
+    return run([=](auto &r) noexcept {
+      return r.template prefixed<true>(detail::prefix::leb128, max_len, dst, cap);
+    });
   }
   Out<std::string_view> string_u32(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
-    return run([=](auto &r) {
-      result<std::string_view> out;
-      std::uint64_t len = 0;
-      out.status = tavbin_string_u32(r.get(), dst, cap, max_len, &len);
-      if (out.status == TAVBIN_OK) {
-        out.value = std::string_view(dst, static_cast<std::size_t>(len));
-        r.bit_ = 0;
-      } else {
-        r.skipped_ = false; // a failure puts the bit position back
-      }
-      return out;
-    });
+    return run([=](auto &r) noexcept { return read_body::string_u32(r, dst, cap, max_len); });
   }
   template <std::size_t N> Out<std::string_view> string_u8(char (&dst)[N]) noexcept {
     return string_u8(dst, N, N - 1);
@@ -871,6 +893,7 @@ public:
 
 private:
   template <class, template <class> class> friend class detail::reads;
+  friend struct detail::read_body;
   friend class cursor;
   friend class lsb_bits;
   using handle = detail::owner<tavbin_reader, tavbin_close>;
@@ -1234,19 +1257,19 @@ public:
   // Moves the reader to offset (reader::seek); TAVBIN_RANGE beyond the end,
   // kept as the first failure like any read's.
   void seek(std::uint64_t offset) noexcept {
-    (void)apply([=](reader &r) { return result<bool>{true, r.seek(offset)}; });
+    (void)apply([=](reader &r) noexcept { return result<bool>{true, r.seek(offset)}; });
   }
   void skip(std::uint64_t n) noexcept {
-    (void)apply([=](reader &r) { return result<bool>{true, r.skip(n)}; });
+    (void)apply([=](reader &r) noexcept { return result<bool>{true, r.skip(n)}; });
   }
   // n values into out (reader::array); on failure out is not modified.
   template <class T> void array(T *out, std::size_t n) noexcept {
-    (void)apply([=](reader &r) { return result<bool>{true, r.array(out, n)}; });
+    (void)apply([=](reader &r) noexcept { return result<bool>{true, r.array(out, n)}; });
   }
   // Copies n bytes to dst. Returns a view of them in dst; empty on failure (dst
   // is then not modified).
   byte_view bytes(void *dst, std::uint64_t n) noexcept {
-    return apply([=](reader &r) {
+    return apply([=](reader &r) noexcept {
       const tavbin_status s = r.bytes(dst, n);
       return result<byte_view>{s == TAVBIN_OK ? byte_view(dst, static_cast<std::size_t>(n)) : byte_view(), s};
     });
@@ -1254,7 +1277,7 @@ public:
   // A reader over the next n bytes (reader::sub). A failure of memory, which the
   // reader cannot record, is kept here as TAVBIN_OOM.
   reader sub(std::uint64_t n) noexcept {
-    return apply([=](reader &r) { return r.split(n); });
+    return apply([=](reader &r) noexcept { return r.split(n); });
   }
 
 private:
