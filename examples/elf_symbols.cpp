@@ -9,7 +9,8 @@
 // the symbols' names, NUL-terminated, at the offsets the entries give.
 //
 // Each section is read by a sub-reader confined to its size, which inherits the
-// file's byte order, and each record through a cursor checked once at its end.
+// file's byte order, each record through a cursor checked once at its end, and
+// each name with one cstring_at at its offset in the string table.
 //
 // Usage: elf_symbols FILE
 #include <cstdint>
@@ -117,8 +118,8 @@ const char *list_symbols(elf_file &elf, const section &symtab, std::string_view 
       size = c.u64();
     }
     if (!c) return "symbol table ends inside an entry";
-    if (names.seek(name_at) != TAVBIN_OK) return "symbol name lies outside the string table";
-    const auto symbol = names.cstring(longest_name);
+    const auto symbol = names.cstring_at(name_at, longest_name);
+    if (symbol.status == TAVBIN_RANGE) return "symbol name lies outside the string table";
     if (symbol.status == TAVBIN_EOF) return "symbol name runs past the end of the string table";
     if (!symbol) return "symbol name is longer than 65535 bytes";
     std::printf("%6llu: %016llx %6llu %-7s %-6s %.*s\n", static_cast<unsigned long long>(i),
@@ -178,8 +179,7 @@ int list(const char *path, tavbin::byte_view bytes) {
     section s{};
     if (!elf.header(i, s)) return fail(path, "truncated section header");
     if (s.type != sht_symtab && s.type != sht_dynsym) continue;
-    std::string_view name = "?";
-    if (section_names.seek(s.name) == TAVBIN_OK) name = section_names.cstring(255).value_or("?");
+    const std::string_view name = section_names.cstring_at(s.name, 255).value_or("?");
     if (const char *why = list_symbols(elf, s, name)) return fail(path, why);
     ++tables;
   }

@@ -342,6 +342,101 @@ struct Run {
     return w;
   }
 
+  // The wrapper's strings after a length (8, 16 or 32 bits in the handle's
+  // order, or LEB128), viewed or copied, as tavbin_string_u32 reads them;
+  // a failure moves nothing, the partly read byte included.
+  void wrapper_string() {
+    auto w = wrapper();
+    const uint8_t sel = s.byte();
+    const unsigned kind = sel % 4;
+    const bool copy = (sel & 4) != 0;
+    const uint64_t p = m.aligned();
+    const uint64_t avail = m.size - p;
+    uint64_t head = kind == 0 ? 1 : kind == 1 ? 2 : 4;
+    uint64_t len = 0;
+    tavbin_status want = TAVBIN_OK;
+    if (kind == 3) {
+      want = TAVBIN_EOF; // unless the number ends inside the data
+      for (uint64_t i = 0; i < 10 && i < avail; ++i) {
+        const uint8_t b = m.data[p + i];
+        if (i == 9 && b > 1) {
+          want = TAVBIN_INVALID_ARG;
+          break;
+        }
+        len |= uint64_t{b & 0x7Fu} << (7 * i);
+        if (b < 0x80) {
+          head = i + 1;
+          want = TAVBIN_OK;
+          break;
+        }
+      }
+    } else if (avail < head) {
+      want = TAVBIN_EOF;
+    } else {
+      len = decode(m.data + p, static_cast<unsigned>(head), m.e);
+    }
+    const uint64_t max_len = near_len(len);
+    const uint64_t cap = near_len(len);
+    if (want == TAVBIN_OK && (len > max_len || (copy && len >= cap)))
+      want = TAVBIN_TOO_LARGE;
+    else if (want == TAVBIN_OK && avail - head < len)
+      want = TAVBIN_EOF;
+    const size_t block = static_cast<size_t>(cap < m.size + 1 ? cap : m.size + 1) + 1;
+    char *dst = static_cast<char *>(std::malloc(block));
+    std::memset(dst, kFill, block);
+    char *to = copy ? dst : nullptr;
+    const auto size = static_cast<size_t>(cap);
+    const auto got = kind == 0   ? (to ? w.string_u8(to, size, max_len) : w.string_u8(max_len))
+                     : kind == 1 ? (to ? w.string_u16(to, size, max_len) : w.string_u16(max_len))
+                     : kind == 2 ? (to ? w.string_u32(to, size, max_len) : w.string_u32(max_len))
+                                 : (to ? w.string_leb128(to, size, max_len) : w.string_leb128(max_len));
+    FUZZ_CHECK(got.status == want);
+    if (want == TAVBIN_OK) {
+      FUZZ_CHECK(got.value.size() == len && std::memcmp(got.value.data(), m.data + p + head, len) == 0);
+      FUZZ_CHECK(copy ? got.value.data() == dst && dst[len] == '\0'
+                      : reinterpret_cast<const uint8_t *>(got.value.data()) == m.data + p + head);
+      FUZZ_CHECK(w.tell() == p + head + len);
+    } else {
+      FUZZ_CHECK(got.value.empty() && w.tell() == m.pos);
+      for (size_t i = 0; i < block; ++i)
+        FUZZ_CHECK(static_cast<uint8_t>(dst[i]) == kFill);
+      if (m.bit != 0) { // the next bit is still the partly read byte's
+        FUZZ_CHECK(w.bits(1).value == ((m.data[m.pos] >> (7 - m.bit)) & 1u));
+      }
+    }
+    std::free(dst);
+  }
+
+  // The wrapper's LEB128 numbers of 32 bits: at most five bytes, the value's
+  // bits only; on failure the cursor where the number began, after the
+  // alignment.
+  void wrapper_leb128_32() {
+    auto w = wrapper();
+    const bool is_signed = (s.byte() & 1) != 0;
+    const uint64_t p = m.aligned();
+    uint64_t v = 0, n = 0;
+    tavbin_status want = TAVBIN_EOF;
+    for (uint64_t i = 0; i < 5 && p + i < m.size; ++i) {
+      const uint8_t b = m.data[p + i];
+      v |= uint64_t{b & 0x7Fu} << (7 * i);
+      if (b < 0x80) {
+        n = i + 1;
+        want = TAVBIN_OK;
+        break;
+      }
+      if (i == 4) want = TAVBIN_INVALID_ARG;
+    }
+    int64_t value = static_cast<int64_t>(v);
+    if (want == TAVBIN_OK && is_signed && (m.data[p + n - 1] & 0x40) != 0) value -= int64_t{1} << (7 * n);
+    if (want == TAVBIN_OK && (is_signed ? value < INT32_MIN || value > INT32_MAX : v > UINT32_MAX))
+      want = TAVBIN_INVALID_ARG;
+    const auto got = is_signed ? tavbin::result<int64_t>{w.sleb128_i32().value, w.last_error()}
+                               : tavbin::result<int64_t>{w.leb128_u32().value, w.last_error()};
+    FUZZ_CHECK(got.status == want);
+    FUZZ_CHECK(got.value == (want == TAVBIN_OK ? value : 0));
+    FUZZ_CHECK(w.tell() == (want == TAVBIN_OK ? p + n : p));
+  }
+
   // A few least-significant-bit-first reads and aligns, then done() or the end
   // of the scope: each read all or nothing, the reader moved only at the end.
   void lsb() {
@@ -730,6 +825,10 @@ struct Run {
       break;
     case STR:
       string();
+      if ((s.byte() & 1) != 0)
+        wrapper_string();
+      else
+        wrapper_leb128_32();
       break;
     case LEB:
       leb128();

@@ -1,7 +1,8 @@
 // tavbin.hpp - binary-read-util for C++17 and later: owning handles, byte views,
 // reads that return their value with their status, a cursor that checks once per
 // record, bit fields least significant bit first, bulk values, 24-bit integers,
-// signed LEB128, C strings, sub-readers, back-patching, std::error_code support.
+// signed and 32-bit LEB128, strings with any length prefix, C strings, sub-readers,
+// back-patching, std::error_code support.
 //
 // Copyright (c) 2026 The binary-read-util authors. MIT License, see LICENSE.
 //
@@ -12,7 +13,9 @@
 // function's. Four writer members do not follow that rule: writer::size() is
 // tavbinw_len, writer::bytes() views the bytes written (tavbinw_data; the block
 // append tavbinw_bytes is writer::append()), and writer::i8() appends a signed
-// byte through tavbinw_u8, as the C writer has no signed 8-bit write. What this
+// byte through tavbinw_u8, as the C writer has no signed 8-bit write. Nor does
+// reader::string_u32(max_len), which views the string in the input as the other
+// string reads do; string_u32(dst, cap, max_len) is tavbin_string_u32. What this
 // header adds:
 //
 //  - tavbin::reader and tavbin::writer own their handle. They are move-only; the
@@ -39,7 +42,10 @@
 //  - What the C interface lacks, built here on the C calls and on the input the
 //    reader was opened over: tavbin::lsb_bits (bit fields least significant bit
 //    first), reader::array and writer::array (many values in one block), u24 and
-//    i24, reader::sleb128, cstring, view, sub and origin; writer::sleb128 and
+//    i24, reader::sleb128, leb128_u32 and sleb128_i32 (LEB128 numbers of 32
+//    bits), string_u8, string_u16 and string_leb128 (strings after an 8-bit,
+//    16-bit or LEB128 length), cstring, cstring_at, view, sub and origin;
+//    writer::sleb128, string_u8, string_u16, string_leb128 and
 //    patch_u16/u32/u64. Each says what the handle's last status (last_error())
 //    reports afterwards: the handle records only what the C calls it makes
 //    record.
@@ -49,8 +55,11 @@
 //    made with the C calls on get() are not seen by them.
 //
 // Nothing here throws or needs RTTI, and the header compiles with
-// -fno-exceptions; the one allocation is std::error_code::message(), which
-// builds a std::string as every error category's message() does.
+// -fno-exceptions. It allocates in two places: std::error_code::message()
+// builds a std::string, as every error category's message() does, and the
+// writer's string_u16 and string_leb128 put a string and its length, when they
+// are more than 512 bytes together, in a block from std::malloc, freed before
+// they return.
 //
 //     auto w = tavbin::writer::open(tavbin::endian::little);
 //     w.u32(0xCAFEF00Du);
@@ -83,6 +92,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -132,7 +142,7 @@ namespace detail {
 class category_impl final : public std::error_category {
 public:
   const char *name() const noexcept override { return "tavbin"; }
-  // Allocates the std::string it returns (the one allocation of this header).
+  // Allocates the std::string it returns.
   std::string message(int code) const override { return tavbin_strerror(code); }
   // Lets callers compare against the portable conditions where one means the
   // same thing; eof and range have no std::errc counterpart and stay our own.
@@ -363,15 +373,416 @@ inline void store_u24(std::uint8_t *b, std::uint32_t v, endian order) noexcept {
 constexpr std::int32_t sign_extend_24(std::uint32_t v) noexcept {
   return static_cast<std::int32_t>(v & 0x7FFFFFu) - static_cast<std::int32_t>(v & 0x800000u);
 }
+// A 16- or 32-bit value from its bytes in the given order.
+template <class U> U load(const std::uint8_t *b, endian order) noexcept {
+  U v;
+  std::memcpy(&v, b, sizeof v);
+  return host_order_is(order) ? v : byte_swap(v);
+}
+// Two's complement reinterpretation of 32 bits, as to_signed.
+constexpr std::int32_t to_signed32(std::uint32_t u) noexcept {
+  return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u) : -static_cast<std::int32_t>(~u) - 1;
+}
+
+// The length before a string: its width in bytes, or LEB128.
+enum class prefix : unsigned char { leb128 = 0, u8 = 1, u16 = 2, u32 = 4 };
+
+// An unsigned LEB128 number among the avail bytes at p, of at most ten bytes
+// as tavbin_leb128 reads it, except that a tenth byte above 1 (bits beyond
+// the 64) is refused rather than dropped.
+struct leb128_number {
+  std::uint64_t value;
+  std::uint64_t size;   // its bytes
+  tavbin_status status; // TAVBIN_EOF if the bytes end first, TAVBIN_INVALID_ARG if it is refused
+};
+inline leb128_number leb128_at(const std::uint8_t *p, std::uint64_t avail) noexcept {
+  std::uint64_t v = 0;
+  for (std::uint64_t i = 0; i < 10; ++i) {
+    if (i == avail) return {0, 0, TAVBIN_EOF};
+    const std::uint8_t b = p[i];
+    if (i == 9 && b > 1) break; // bits above the 64, or an eleventh byte announced
+    v |= std::uint64_t{b & 0x7Fu} << (7 * i);
+    if (b < 0x80) return {v, i + 1, TAVBIN_OK};
+  }
+  return {0, 0, TAVBIN_INVALID_ARG};
+}
 } // namespace detail
 
 // ---------------------------------------------------------------------------
-// Reader
+// Reads
 // ---------------------------------------------------------------------------
 
+namespace detail {
+// What a cursor's read returns: the value alone.
+template <class T> using plain = T;
+
+// The reads that reader and cursor share, each written once as a function of
+// the reader. reader derives from reads<reader, result>: a read returns that
+// function's result<T>, the value with its status. cursor derives from
+// reads<cursor, plain>: a read runs the same function on the cursor's reader
+// and returns the plain T, the cursor keeping the first failure (see cursor).
+// So a read does the same through either, at the same cost. The statuses
+// below are the reader's; a cursor keeps them as its status().
+// (Each function takes the reader as `auto &`, reader being complete only where
+// a read is used; a body of more than one call is read_body's, above, so that
+// both share one copy of it.)
+// The reads below that are more than one call, as functions of the reader:
+// reader and cursor share one instantiation of each.
+struct read_body {
+  template <class R> static result<std::uint64_t> bits(R &r, std::uint32_t count) noexcept {
+    result<std::uint64_t> out;
+    std::uint64_t v = 0;
+    out.status = tavbin_bits(r.get(), count, &v);
+    if (out.status == TAVBIN_OK) {
+      out.value = v;
+      r.bit_ = static_cast<std::uint8_t>((r.bit_ + count) % 8);
+    } else if (out.status == TAVBIN_EOF) {
+      r.bit_ = 0; // every bit up to the end was taken
+    }
+    return out;
+  }
+  template <class R> static result<std::uint64_t> leb128(R &r, std::uint64_t max_bytes) noexcept {
+    result<std::uint64_t> out;
+    std::uint64_t v = 0;
+    out.status = tavbin_leb128(r.get(), &v, max_bytes);
+    if (out.status != TAVBIN_OK) r.skipped_ = max_bytes != 0 && r.bit_ != 0 && r.get() != nullptr;
+    if (max_bytes != 0) r.bit_ = 0;
+    if (out.status == TAVBIN_OK) out.value = v;
+    return out;
+  }
+  template <class R> static result<std::int64_t> sleb128(R &r, std::uint64_t max_bytes) noexcept {
+    result<std::int64_t> out;
+    // Aligning first (the C read would align anyway, except for max_bytes 0)
+    // makes tell() the number's first byte.
+    r.skipped_ = false;
+    if (max_bytes != 0) r.bit_align();
+    const std::uint64_t start = tavbin_tell(r.get());
+    std::uint64_t v = 0;
+    out.status = tavbin_leb128(r.get(), &v, max_bytes);
+    if (out.status != TAVBIN_OK) return out;
+    const std::uint64_t n = tavbin_tell(r.get()) - start; // 1 to 10
+    // A read succeeded, so the input has bytes and data_ is not null.
+    const std::uint8_t last = r.data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
+    if (n == 10 && last != 0x00 && last != 0x7F) {
+      (void)tavbin_seek(r.get(), start); // the bit position is already 0 there
+      out.status = r.record(TAVBIN_INVALID_ARG);
+      return out;
+    }
+    if (n < 10 && (last & 0x40) != 0) v |= ~std::uint64_t{0} << (7 * n);
+    out.value = detail::to_signed(v);
+    return out;
+  }
+  template <class R> static result<std::uint32_t> u24(R &r) noexcept {
+    result<std::uint32_t> out;
+    std::uint8_t b[3];
+    out.status = r.aligned_unless_refused(tavbin_bytes(r.get(), b, 3));
+    if (out.status == TAVBIN_OK) out.value = detail::load_u24(b, r.order_);
+    return out;
+  }
+  template <class R> static result<std::int32_t> i24(R &r) noexcept {
+    const auto u = r.u24();
+    return result<std::int32_t>{detail::sign_extend_24(u.value), u.status};
+  }
+  template <class R> static result<byte_view> view(R &r, std::uint64_t n) noexcept {
+    result<byte_view> out;
+    out.status = r.skip(n);
+    if (out.status == TAVBIN_OK)
+      out.value = byte_view(r.data_ + (tavbin_tell(r.get()) - n), static_cast<std::size_t>(n));
+    return out;
+  }
+  template <class R> static result<std::string_view> cstring(R &r, std::uint64_t max_len) noexcept {
+    result<std::string_view> out;
+    if (r.get() == nullptr) {
+      out.status = r.refused();
+      return out;
+    }
+    r.bit_align();
+    const std::uint64_t pos = tavbin_tell(r.get());
+    out = r.nul_terminated(pos, tavbin_remaining(r.get()), max_len);
+    if (out.status == TAVBIN_OK)
+      out.status = tavbin_skip(r.get(), out.value.size() + 1);
+    else if (out.status == TAVBIN_EOF)
+      (void)r.record(TAVBIN_EOF);
+    return out;
+  }
+  template <class R>
+  static result<std::string_view> cstring_at(R &r, std::uint64_t offset, std::uint64_t max_len) noexcept {
+    result<std::string_view> out;
+    const std::uint64_t size = tavbin_size(r.get());
+    r.skipped_ = false;
+    if (r.get() == nullptr)
+      out.status = TAVBIN_INVALID_ARG;
+    else if (offset > size)
+      out.status = TAVBIN_RANGE;
+    else
+      out = r.nul_terminated(offset, size - offset, max_len);
+    return out;
+  }
+  template <class R>
+  static result<std::string_view> string_u32(R &r, char *dst, std::size_t cap,
+                                             std::uint64_t max_len) noexcept {
+    result<std::string_view> out;
+    std::uint64_t len = 0;
+    out.status = tavbin_string_u32(r.get(), dst, cap, max_len, &len);
+    if (out.status == TAVBIN_OK) {
+      out.value = std::string_view(dst, static_cast<std::size_t>(len));
+      r.bit_ = 0;
+    } else {
+      r.skipped_ = false; // a failure puts the bit position back
+    }
+    return out;
+  }
+};
+
+template <class Self, template <class> class Out> class reads {
+public:
+  // One byte or a fixed-width value in the reader's byte order: the C function
+  // of the same name (tavbin_u8 ... tavbin_f64), one call.
+  Out<std::uint8_t> u8() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_u8); });
+  }
+  Out<std::int8_t> i8() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_i8); });
+  }
+  Out<std::uint16_t> u16() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_u16); });
+  }
+  Out<std::int16_t> i16() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_i16); });
+  }
+  Out<std::uint32_t> u32() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_u32); });
+  }
+  Out<std::int32_t> i32() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_i32); });
+  }
+  Out<std::uint64_t> u64() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_u64); });
+  }
+  Out<std::int64_t> i64() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_i64); });
+  }
+  Out<float> f32() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_f32); });
+  }
+  Out<double> f64() noexcept {
+    return run([](auto &r) noexcept { return r.call(tavbin_f64); });
+  }
+
+  // A bit field, most significant bit first (tavbin_bits).
+  Out<std::uint64_t> bits(std::uint32_t count) noexcept {
+    // A failure takes the bits up to the end, so the cursor asks tell() first.
+    return run<true>([=](auto &r) noexcept { return read_body::bits(r, count); });
+  }
+
+  // An unsigned LEB128 number of at most max_bytes bytes (tavbin_leb128).
+  Out<std::uint64_t> leb128(std::uint64_t max_bytes = 10) noexcept {
+    return run([=](auto &r) noexcept { return read_body::leb128(r, max_bytes); });
+  }
+
+  // Read a signed LEB128 number, as DWARF and WebAssembly write them: 7-bit
+  // groups, least significant first, bit 7 set on every byte but the last, the
+  // sign taken from bit 6 of the last byte. Longer forms than needed are
+  // accepted. Unlike leb128(), nothing is dropped at the top: a value outside
+  // int64 is refused. The byte alignment applies.
+  //   max_bytes: the most bytes to take; values above 10 act as 10.
+  // Returns the value with TAVBIN_OK, cursor after the last byte.
+  //         TAVBIN_INVALID_ARG if max_bytes is 0 (cursor unchanged, as leb128()).
+  //         TAVBIN_EOF if the data ends before the number does, or max_bytes
+  //         (below 10) bytes all carry bit 7.
+  //         TAVBIN_INVALID_ARG if ten bytes all carry bit 7 (an eleventh byte is
+  //         announced), or the tenth byte is neither 0x00 nor 0x7F (the value
+  //         does not fit in int64).
+  //         On these failures the cursor is back where the number began (after
+  //         the byte alignment, which stays applied).
+  //         last_error() then reports the returned status: it is recorded.
+  Out<std::int64_t> sleb128(std::uint64_t max_bytes = 10) noexcept {
+    return run([=](auto &r) noexcept { return read_body::sleb128(r, max_bytes); });
+  }
+
+  // Read an unsigned (leb128_u32) or signed (sleb128_i32) LEB128 number that
+  // must fit in 32 bits, as WebAssembly's indices, sizes and i32 constants do:
+  // at most five bytes, and of the fifth only the bits the value can hold,
+  // which for the signed read repeat its sign. Longer forms than needed are
+  // accepted within the five bytes. The byte alignment applies.
+  // Returns the value with TAVBIN_OK, cursor after the last byte.
+  //         TAVBIN_EOF if the data ends before the number does.
+  //         TAVBIN_INVALID_ARG if five bytes all carry bit 7 (a sixth byte is
+  //         announced: what leb128() returns for an eleventh), or the fifth
+  //         byte has bits set beyond the value's 32 (above bit 3, or for the
+  //         signed read, bits 4 to 6 unlike bit 3: the value does not fit, as
+  //         sleb128() refuses a value outside int64).
+  //         On these failures the cursor is back where the number began (after
+  //         the byte alignment, which stays applied).
+  //         last_error() then reports the returned status: it is recorded.
+  Out<std::uint32_t> leb128_u32() noexcept {
+    return run([](auto &r) noexcept { return r.template leb128_32<std::uint32_t>(); });
+  }
+  Out<std::int32_t> sleb128_i32() noexcept {
+    return run([](auto &r) noexcept { return r.template leb128_32<std::int32_t>(); });
+  }
+
+  // A 24-bit integer in the reader's byte order (TLS lengths, FLV, 24-bit PCM),
+  // read as one 3-byte block: its statuses, cursor rules and what the handle
+  // records are tavbin_bytes'.
+  Out<std::uint32_t> u24() noexcept {
+    return run([](auto &r) noexcept { return read_body::u24(r); });
+  }
+  // The same, sign-extended from bit 23.
+  Out<std::int32_t> i24() noexcept {
+    return run([](auto &r) noexcept { return read_body::i24(r); });
+  }
+
+  // What the next read would deliver, the cursor unmoved (tavbin_peek_u8 ...).
+  Out<std::uint8_t> peek_u8() noexcept {
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u8); });
+  }
+  Out<std::uint16_t> peek_u16() noexcept {
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u16); });
+  }
+  Out<std::uint32_t> peek_u32() noexcept {
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u32); });
+  }
+  Out<std::uint64_t> peek_u64() noexcept {
+    return run([](auto &r) noexcept { return r.call_at(tavbin_peek_u64); });
+  }
+
+  // The value at an absolute offset, the cursor unmoved (tavbin_u8_at ...).
+  Out<std::uint8_t> u8_at(std::uint64_t offset) noexcept {
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u8_at, offset); });
+  }
+  Out<std::uint16_t> u16_at(std::uint64_t offset) noexcept {
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u16_at, offset); });
+  }
+  Out<std::uint32_t> u32_at(std::uint64_t offset) noexcept {
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u32_at, offset); });
+  }
+  Out<std::uint64_t> u64_at(std::uint64_t offset) noexcept {
+    return run([=](auto &r) noexcept { return r.call_at(tavbin_u64_at, offset); });
+  }
+
+  // The next n bytes of the input itself, without copying: a skip that tells
+  // what it skipped. The view lives as long as the input bytes.
+  Out<byte_view> view(std::uint64_t n) noexcept {
+    return run([=](auto &r) noexcept { return read_body::view(r, n); });
+  }
+
+  // Read a NUL-terminated string: the bytes before the next NUL, consumed
+  // together with the NUL, viewed in the input itself (no copy; the view lives as
+  // long as the input bytes). Looks at no more than max_len + 1 bytes. The byte
+  // alignment applies.
+  //   max_len: the longest string accepted, NUL not counted.
+  // Returns the string with TAVBIN_OK, cursor after the NUL (recorded).
+  //         TAVBIN_INVALID_ARG if the reader is empty (not recorded).
+  //         TAVBIN_TOO_LARGE if the next max_len + 1 bytes hold no NUL. Not
+  //         recorded: no C call records it without moving, so last_error() still
+  //         reports the call before.
+  //         TAVBIN_EOF if the data ends, before max_len + 1 bytes, without a NUL
+  //         (recorded).
+  //         On failure the value is empty and the cursor does not move (after the
+  //         byte alignment, which stays applied).
+  Out<std::string_view> cstring(std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return read_body::cstring(r, max_len); });
+  }
+
+  // The same at an absolute offset, as ELF, PE and Mach-O name tables are
+  // read: the cursor and the bit position do not move, and nothing is
+  // recorded (last_error() still reports the call before).
+  //   offset: 0 to size(); counted from this reader's first byte, as u8_at().
+  // Returns the string with TAVBIN_OK.
+  //         TAVBIN_INVALID_ARG if the reader is empty.
+  //         TAVBIN_RANGE if offset > size(), as the absolute reads refuse one.
+  //         TAVBIN_TOO_LARGE if the max_len + 1 bytes at offset hold no NUL.
+  //         TAVBIN_EOF if the data ends, before max_len + 1 bytes, without a NUL
+  //         (at offset size(): no byte at all).
+  Out<std::string_view> cstring_at(std::uint64_t offset, std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return read_body::cstring_at(r, offset, max_len); });
+  }
+
+  // Read a string stored as its length L and then L bytes, unchanged (a NUL
+  // among them is a byte like any other), as tavbin_string_u32 reads one:
+  // string_u8 after an 8-bit length (Pascal strings, DNS labels), string_u16
+  // after a 16-bit one in the reader's byte order (the JVM's Utf8 constants),
+  // string_leb128 after an unsigned LEB128 one (WebAssembly names, protobuf
+  // bytes), string_u32 after a 32-bit one.
+  // With (max_len), the string is viewed in the input itself (no copy; the view
+  // lives as long as the input bytes). With (dst, cap, max_len), its bytes are
+  // copied to dst with a NUL after them, and the value views them there; the
+  // (dst) form takes a char array, its size as cap and one less as max_len.
+  // string_u32's copy is tavbin_string_u32 itself, one call; the others are
+  // built here on the input, and copy with memcpy.
+  //   max_len: the longest L accepted.
+  //   cap:     the size of dst, at least L + 1.
+  // Returns the string with TAVBIN_OK, the cursor past it, after the byte
+  //         alignment (recorded).
+  //         TAVBIN_INVALID_ARG if the reader is empty or dst is null (not
+  //         recorded).
+  //         TAVBIN_EOF if the data ends inside the length.
+  //         TAVBIN_INVALID_ARG if a LEB128 length runs past ten bytes (ten all
+  //         carry bit 7) or does not fit in 64 bits (the tenth byte is above 1),
+  //         so that no length is ever read with bits dropped.
+  //         TAVBIN_TOO_LARGE if L > max_len, or cap < L + 1; tested before
+  //         whether L bytes follow.
+  //         TAVBIN_EOF if fewer than L bytes follow the length.
+  //         On every failure the cursor is exactly as it was, the bit position
+  //         included, dst is untouched and the value is empty. A failure is
+  //         recorded as tavbin_string_u32 records it, except where no C call
+  //         can record it without moving: TAVBIN_TOO_LARGE (but for
+  //         string_u32's copy) and, after a partly read byte, TAVBIN_EOF leave
+  //         last_error() as the call before left it.
+  Out<std::string_view> string_u8(std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::u8, max_len); });
+  }
+  Out<std::string_view> string_u16(std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::u16, max_len); });
+  }
+  Out<std::string_view> string_leb128(std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::leb128, max_len); });
+  }
+  Out<std::string_view> string_u32(std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return r.template prefixed<false>(detail::prefix::u32, max_len); });
+  }
+  Out<std::string_view> string_u8(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
+    return run(
+        [=](auto &r) noexcept { return r.template prefixed<true>(detail::prefix::u8, max_len, dst, cap); });
+  }
+  Out<std::string_view> string_u16(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
+    return run(
+        [=](auto &r) noexcept { return r.template prefixed<true>(detail::prefix::u16, max_len, dst, cap); });
+  }
+  Out<std::string_view> string_leb128(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept {
+      return r.template prefixed<true>(detail::prefix::leb128, max_len, dst, cap);
+    });
+  }
+  Out<std::string_view> string_u32(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
+    return run([=](auto &r) noexcept { return read_body::string_u32(r, dst, cap, max_len); });
+  }
+  template <std::size_t N> Out<std::string_view> string_u8(char (&dst)[N]) noexcept {
+    return string_u8(dst, N, N - 1);
+  }
+  template <std::size_t N> Out<std::string_view> string_u16(char (&dst)[N]) noexcept {
+    return string_u16(dst, N, N - 1);
+  }
+  template <std::size_t N> Out<std::string_view> string_leb128(char (&dst)[N]) noexcept {
+    return string_leb128(dst, N, N - 1);
+  }
+  template <std::size_t N> Out<std::string_view> string_u32(char (&dst)[N]) noexcept {
+    return string_u32(dst, N, N - 1);
+  }
+
+private:
+  // Runs read, a function of the reader that returns result<T>, as Self does.
+  template <bool BitRead = false, class Read> decltype(auto) run(Read read) noexcept {
+    return static_cast<Self &>(*this).template apply<BitRead>(read);
+  }
+};
+} // namespace detail
+
 // A cursor over bytes the caller owns: the bytes given to open() must outlive
-// the reader and stay unchanged.
-class reader {
+// the reader and stay unchanged. Its reads, u8() to string_u32(), are
+// detail::reads', above, which it shares with cursor.
+class reader : public detail::reads<reader, result> {
 public:
   reader() noexcept = default;
 
@@ -397,9 +808,10 @@ public:
   explicit operator bool() const noexcept { return h_.get() != nullptr; }
   // The C handle, still owned by this reader. Reads made through it move the same
   // cursor, but what they do is not seen here: a tavbin_set_endian is not seen by
-  // sub(), u24() and array(), which keep the byte order given to open() or
-  // set_endian() here, and a tavbin_bits is not seen by lsb_bits and cursor, which
-  // keep count of a partly read byte from this reader's own calls.
+  // sub(), u24(), array() and the string reads, which keep the byte order given
+  // to open() or set_endian() here, and a tavbin_bits is not seen by lsb_bits,
+  // cursor and the string reads, which keep count of a partly read byte from
+  // this reader's own calls.
   tavbin_reader *get() const noexcept { return h_.get(); }
   // Gives up ownership: the caller must tavbin_close the handle.
   [[nodiscard]] tavbin_reader *release() noexcept {
@@ -429,54 +841,6 @@ public:
     bit_ = 0;
   }
 
-  result<std::uint8_t> u8() noexcept { return call(tavbin_u8); }
-  result<std::int8_t> i8() noexcept { return call(tavbin_i8); }
-  result<std::uint16_t> u16() noexcept { return call(tavbin_u16); }
-  result<std::int16_t> i16() noexcept { return call(tavbin_i16); }
-  result<std::uint32_t> u32() noexcept { return call(tavbin_u32); }
-  result<std::int32_t> i32() noexcept { return call(tavbin_i32); }
-  result<std::uint64_t> u64() noexcept { return call(tavbin_u64); }
-  result<std::int64_t> i64() noexcept { return call(tavbin_i64); }
-  result<float> f32() noexcept { return call(tavbin_f32); }
-  result<double> f64() noexcept { return call(tavbin_f64); }
-  result<std::uint64_t> bits(std::uint32_t count) noexcept {
-    result<std::uint64_t> out;
-    std::uint64_t v = 0;
-    out.status = tavbin_bits(get(), count, &v);
-    if (out.status == TAVBIN_OK) {
-      out.value = v;
-      bit_ = static_cast<std::uint8_t>((bit_ + count) % 8);
-    } else if (out.status == TAVBIN_EOF) {
-      bit_ = 0; // every bit up to the end was taken
-    }
-    return out;
-  }
-  result<std::uint64_t> leb128(std::uint64_t max_bytes = 10) noexcept {
-    result<std::uint64_t> out;
-    std::uint64_t v = 0;
-    out.status = tavbin_leb128(get(), &v, max_bytes);
-    if (out.status != TAVBIN_OK) skipped_ = max_bytes != 0 && bit_ != 0 && get() != nullptr;
-    if (max_bytes != 0) bit_ = 0;
-    if (out.status == TAVBIN_OK) out.value = v;
-    return out;
-  }
-
-  // A 24-bit integer in the reader's byte order (TLS lengths, FLV, 24-bit PCM),
-  // read as one 3-byte block: its statuses, cursor rules and what the handle
-  // records are tavbin_bytes'.
-  result<std::uint32_t> u24() noexcept {
-    result<std::uint32_t> out;
-    std::uint8_t b[3];
-    out.status = aligned_unless_refused(tavbin_bytes(get(), b, 3));
-    if (out.status == TAVBIN_OK) out.value = detail::load_u24(b, order_);
-    return out;
-  }
-  // The same, sign-extended from bit 23.
-  result<std::int32_t> i24() noexcept {
-    const auto u = u24();
-    return {detail::sign_extend_24(u.value), u.status};
-  }
-
   // Read n values of T (a fixed-width integer of 8 to 64 bits, float or double)
   // in the reader's byte order into out, as one block read: all or nothing. The
   // byte alignment applies.
@@ -500,55 +864,6 @@ public:
     return s;
   }
 
-  // Read a signed LEB128 number, as DWARF and WebAssembly write them: 7-bit
-  // groups, least significant first, bit 7 set on every byte but the last, the
-  // sign taken from bit 6 of the last byte. Longer forms than needed are
-  // accepted. Unlike leb128(), nothing is dropped at the top: a value outside
-  // int64 is refused. The byte alignment applies.
-  //   max_bytes: the most bytes to take; values above 10 act as 10.
-  // Returns the value with TAVBIN_OK, cursor after the last byte.
-  //         TAVBIN_INVALID_ARG if max_bytes is 0 (cursor unchanged, as leb128()).
-  //         TAVBIN_EOF if the data ends before the number does, or max_bytes
-  //         (below 10) bytes all carry bit 7.
-  //         TAVBIN_INVALID_ARG if ten bytes all carry bit 7 (an eleventh byte is
-  //         announced), or the tenth byte is neither 0x00 nor 0x7F (the value
-  //         does not fit in int64).
-  //         On these failures the cursor is back where the number began (after
-  //         the byte alignment, which stays applied).
-  //         last_error() then reports the returned status: it is recorded.
-  result<std::int64_t> sleb128(std::uint64_t max_bytes = 10) noexcept {
-    result<std::int64_t> out;
-    // Aligning first (the C read would align anyway, except for max_bytes 0)
-    // makes tell() the number's first byte.
-    skipped_ = false;
-    if (max_bytes != 0) bit_align();
-    const std::uint64_t start = tavbin_tell(get());
-    std::uint64_t v = 0;
-    out.status = tavbin_leb128(get(), &v, max_bytes);
-    if (out.status != TAVBIN_OK) return out;
-    const std::uint64_t n = tavbin_tell(get()) - start; // 1 to 10
-    // A read succeeded, so the input has bytes and data_ is not null.
-    const std::uint8_t last = data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
-    if (n == 10 && last != 0x00 && last != 0x7F) {
-      (void)tavbin_seek(get(), start); // the bit position is already 0 there
-      out.status = record(TAVBIN_INVALID_ARG);
-      return out;
-    }
-    if (n < 10 && (last & 0x40) != 0) v |= ~std::uint64_t{0} << (7 * n);
-    out.value = detail::to_signed(v);
-    return out;
-  }
-
-  result<std::uint8_t> peek_u8() noexcept { return call_at(tavbin_peek_u8); }
-  result<std::uint16_t> peek_u16() noexcept { return call_at(tavbin_peek_u16); }
-  result<std::uint32_t> peek_u32() noexcept { return call_at(tavbin_peek_u32); }
-  result<std::uint64_t> peek_u64() noexcept { return call_at(tavbin_peek_u64); }
-
-  result<std::uint8_t> u8_at(std::uint64_t offset) noexcept { return call_at(tavbin_u8_at, offset); }
-  result<std::uint16_t> u16_at(std::uint64_t offset) noexcept { return call_at(tavbin_u16_at, offset); }
-  result<std::uint32_t> u32_at(std::uint64_t offset) noexcept { return call_at(tavbin_u32_at, offset); }
-  result<std::uint64_t> u64_at(std::uint64_t offset) noexcept { return call_at(tavbin_u64_at, offset); }
-
   tavbin_status bytes(void *dst, std::uint64_t n) noexcept {
     return aligned_unless_refused(tavbin_bytes(get(), dst, n));
   }
@@ -560,70 +875,6 @@ public:
   tavbin_status bytes(std::span<std::uint8_t> dst) noexcept { return bytes(dst.data(), dst.size()); }
   tavbin_status bytes(std::span<std::byte> dst) noexcept { return bytes(dst.data(), dst.size()); }
 #endif
-
-  // The next n bytes of the input itself, without copying: a skip that tells
-  // what it skipped. The view lives as long as the input bytes.
-  result<byte_view> view(std::uint64_t n) noexcept {
-    result<byte_view> out;
-    out.status = skip(n);
-    if (out.status == TAVBIN_OK)
-      out.value = byte_view(data_ + (tavbin_tell(get()) - n), static_cast<std::size_t>(n));
-    return out;
-  }
-
-  // A 32-bit-length-prefixed string into dst (cap bytes, one of them for the NUL
-  // the C function adds); the result views the string inside dst.
-  result<std::string_view> string_u32(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
-    result<std::string_view> out;
-    std::uint64_t len = 0;
-    out.status = tavbin_string_u32(get(), dst, cap, max_len, &len);
-    if (out.status == TAVBIN_OK) {
-      out.value = std::string_view(dst, static_cast<std::size_t>(len));
-      bit_ = 0;
-    } else {
-      skipped_ = false; // a failure puts the bit position back
-    }
-    return out;
-  }
-  template <std::size_t N> result<std::string_view> string_u32(char (&dst)[N]) noexcept {
-    return string_u32(dst, N, N - 1);
-  }
-
-  // Read a NUL-terminated string: the bytes before the next NUL, consumed
-  // together with the NUL, viewed in the input itself (no copy; the view lives as
-  // long as the input bytes). Looks at no more than max_len + 1 bytes. The byte
-  // alignment applies.
-  //   max_len: the longest string accepted, NUL not counted.
-  // Returns the string with TAVBIN_OK, cursor after the NUL (recorded).
-  //         TAVBIN_INVALID_ARG if the reader is empty (not recorded).
-  //         TAVBIN_TOO_LARGE if the next max_len + 1 bytes hold no NUL. Not
-  //         recorded: no C call records it without moving, so last_error() still
-  //         reports the call before.
-  //         TAVBIN_EOF if the data ends, before max_len + 1 bytes, without a NUL
-  //         (recorded).
-  //         On failure the value is empty and the cursor does not move (after the
-  //         byte alignment, which stays applied).
-  result<std::string_view> cstring(std::uint64_t max_len) noexcept {
-    result<std::string_view> out;
-    if (get() == nullptr) {
-      out.status = refused();
-      return out;
-    }
-    bit_align();
-    const std::uint64_t pos = tavbin_tell(get());
-    const std::uint64_t rem = tavbin_remaining(get());
-    const std::uint64_t window = max_len < rem ? max_len + 1 : rem;
-    const std::uint8_t *first = data_ + pos;
-    const void *nul = window == 0 ? nullptr : std::memchr(first, 0, static_cast<std::size_t>(window));
-    if (nul == nullptr) {
-      out.status = max_len < rem ? TAVBIN_TOO_LARGE : record(TAVBIN_EOF);
-      return out;
-    }
-    const auto len = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - first);
-    out.status = tavbin_skip(get(), len + 1);
-    out.value = std::string_view(reinterpret_cast<const char *>(first), len);
-    return out;
-  }
 
   // A new reader over the next n bytes of this one's input, in the same byte
   // order, its cursor at 0 and its origin() where those bytes lie: a record or
@@ -641,9 +892,14 @@ public:
   reader sub(std::uint64_t n) noexcept { return split(n).value; }
 
 private:
+  template <class, template <class> class> friend class detail::reads;
+  friend struct detail::read_body;
   friend class cursor;
   friend class lsb_bits;
   using handle = detail::owner<tavbin_reader, tavbin_close>;
+
+  // A read of detail::reads, run on this reader.
+  template <bool, class Read> auto apply(Read read) noexcept { return read(*this); }
 
   // sub() with its status, for the cursor.
   result<reader> split(std::uint64_t n) noexcept {
@@ -665,6 +921,121 @@ private:
     return out;
   }
 
+  // The NUL-terminated string at pos, in the rem bytes from there to the end,
+  // as cstring() finds it; nothing moved, nothing recorded.
+  result<std::string_view> nul_terminated(std::uint64_t pos, std::uint64_t rem,
+                                          std::uint64_t max_len) const noexcept {
+    result<std::string_view> out;
+    const std::uint64_t window = max_len < rem ? max_len + 1 : rem;
+    const std::uint8_t *first = data_ + pos;
+    const void *nul = window == 0 ? nullptr : std::memchr(first, 0, static_cast<std::size_t>(window));
+    if (nul == nullptr) {
+      out.status = max_len < rem ? TAVBIN_TOO_LARGE : TAVBIN_EOF;
+      return out;
+    }
+    const auto len = static_cast<std::size_t>(static_cast<const std::uint8_t *>(nul) - first);
+    out.value = std::string_view(reinterpret_cast<const char *>(first), len);
+    out.status = TAVBIN_OK;
+    return out;
+  }
+
+  // The string reads other than tavbin_string_u32's copy: the length and the
+  // bytes found in the input after the byte alignment, without moving, then
+  // one skip past them if they are all there; the bytes copied to dst if Copy.
+  template <bool Copy>
+  result<std::string_view> prefixed(detail::prefix p, std::uint64_t max_len, char *dst = nullptr,
+                                    std::uint64_t cap = 0) noexcept {
+    result<std::string_view> out;
+    skipped_ = false;
+    if (get() == nullptr || (Copy && dst == nullptr)) {
+      out.status = TAVBIN_INVALID_ARG;
+      return out;
+    }
+    const std::uint64_t pos = tavbin_tell(get());
+    const std::uint64_t rem = tavbin_remaining(get());
+    const std::uint64_t partial = bit_ != 0 && rem != 0 ? 1 : 0; // the skip below drops it first
+    const std::uint64_t avail = rem - partial;
+    if (avail == 0) { // every length takes a byte at least
+      out.status = unmoved(TAVBIN_EOF);
+      return out;
+    }
+    // Bytes remain, so data_ is not null.
+    const std::uint8_t *at = data_ + pos + partial;
+    auto head = static_cast<std::uint64_t>(p);
+    std::uint64_t len = 0;
+    if (p == detail::prefix::leb128) {
+      const detail::leb128_number n = detail::leb128_at(at, avail);
+      if (n.status != TAVBIN_OK) {
+        out.status = unmoved(n.status);
+        return out;
+      }
+      head = n.size;
+      len = n.value;
+    } else if (avail < head) {
+      out.status = unmoved(TAVBIN_EOF);
+      return out;
+    } else {
+      len = p == detail::prefix::u8    ? std::uint64_t{at[0]}
+            : p == detail::prefix::u16 ? std::uint64_t{detail::load<std::uint16_t>(at, order_)}
+                                       : std::uint64_t{detail::load<std::uint32_t>(at, order_)};
+    }
+    if (len > max_len || (Copy && len >= cap)) {
+      out.status = TAVBIN_TOO_LARGE; // no C call records it without moving
+      return out;
+    }
+    if (avail - head < len) {
+      out.status = unmoved(TAVBIN_EOF);
+      return out;
+    }
+    out.status = tavbin_skip(get(), head + len);
+    bit_ = 0;
+    const auto n = static_cast<std::size_t>(len);
+    const char *first = reinterpret_cast<const char *>(at) + head;
+    if constexpr (Copy) {
+      if (n != 0) std::memcpy(dst, first, n);
+      dst[n] = '\0';
+      first = dst;
+    }
+    out.value = std::string_view(first, n);
+    return out;
+  }
+
+  // leb128_u32() and sleb128_i32(): tavbin_leb128 of at most five bytes, then
+  // the five bytes' limits.
+  template <class T> result<T> leb128_32() noexcept {
+    result<T> out;
+    skipped_ = false;
+    bit_align(); // so that tell() is the number's first byte
+    const std::uint64_t start = tavbin_tell(get());
+    std::uint64_t v = 0;
+    out.status = tavbin_leb128(get(), &v, 5);
+    if (out.status == TAVBIN_EOF && tavbin_remaining(get()) >= 5) {
+      out.status = record(TAVBIN_INVALID_ARG); // five bytes that all carry bit 7
+      return out;
+    }
+    if (out.status != TAVBIN_OK) return out;
+    const std::uint64_t n = tavbin_tell(get()) - start; // 1 to 5
+    // A read succeeded, so the input has bytes and data_ is not null.
+    const std::uint8_t last = data_[start + n - 1]; // NOLINT(clang-analyzer-core.NullDereference)
+    if constexpr (std::is_signed_v<T>) {
+      // Bits 3 to 6 of a fifth byte are bits 31 to 34 of the value: all its sign.
+      if (n == 5 && (last & 0x78) != 0 && (last & 0x78) != 0x78) return refuse_at(start, out);
+      if (n < 5 && (last & 0x40) != 0) v |= ~std::uint64_t{0} << (7 * n);
+      out.value = detail::to_signed32(static_cast<std::uint32_t>(v));
+    } else {
+      if (n == 5 && last > 0x0F) return refuse_at(start, out);
+      out.value = static_cast<std::uint32_t>(v);
+    }
+    return out;
+  }
+  // A number read and then refused: the cursor back at its first byte, where
+  // the bit position is 0 already, and TAVBIN_INVALID_ARG recorded.
+  template <class T> result<T> refuse_at(std::uint64_t start, result<T> out) noexcept {
+    (void)tavbin_seek(get(), start);
+    out.status = record(TAVBIN_INVALID_ARG);
+    return out;
+  }
+
   // Records s in the handle, for a refusal this header makes itself: the C
   // reader records a status only as the outcome of one of its calls, so this
   // makes a call known to fail in just that way while moving nothing (the
@@ -675,6 +1046,10 @@ private:
     std::uint64_t unused = 0;
     return s == TAVBIN_EOF ? tavbin_skip(get(), UINT64_MAX) : tavbin_leb128(get(), &unused, 0);
   }
+  // Records s, TAVBIN_EOF or TAVBIN_INVALID_ARG, for a read that moves
+  // nothing on failure, not even past a partly read byte: the skip that records
+  // TAVBIN_EOF would drop that byte, so then it is not recorded. Returns s.
+  tavbin_status unmoved(tavbin_status s) noexcept { return s == TAVBIN_EOF && bit_ != 0 ? s : record(s); }
 
   // After a consuming byte read: the alignment has happened unless the C call
   // refused its arguments before touching the cursor (TAVBIN_INVALID_ARG).
@@ -736,7 +1111,8 @@ private:
   handle h_;
   const std::uint8_t *data_ = nullptr; // the input: the C reader does not hand its bytes out
   std::uint64_t origin_ = 0;           // for origin()
-  endian order_ = endian::big;         // for sub(), u24(), array(): the C reader does not tell its byte order
+  endian order_ =
+      endian::big;       // for sub(), u24(), array(), the strings: the C reader does not tell its byte order
   std::uint8_t bit_ = 0; // bits taken from the byte at tell(), 0 to 7, as this object's calls left it
   bool skipped_ = false; // after a failed read: it skipped the rest of a partly read byte
 };
@@ -849,19 +1225,19 @@ private:
 // failure's status, offset() is where the reader stood just before the failing
 // call, and every later read returns T{} (0, an empty view, an empty reader)
 // without calling the library, so the reader stays exactly where the failure
-// left it. Each read does what the reader's read of the same name does (same
-// statuses, same cursor rules, same last_error()), and costs what it does: a
-// read makes no other call, except a bit read, which asks the reader's tell()
-// first. The reader must outlive the cursor; it may still be used directly,
-// which the cursor does not see.
+// left it. Its reads, u8() to string_u32(), are the reader's own
+// (detail::reads): the same statuses, the same cursor rules, the same
+// last_error(), and the same cost: a read makes no other call, except a bit
+// read, which asks the reader's tell() first. The reader must outlive the
+// cursor; it may still be used directly, which the cursor does not see.
 // Not copyable: a copy would keep a failure the original never learns of.
 //
 //     tavbin::cursor c(r);
 //     const auto id = c.u8();
-//     const auto size = c.leb128(5);
+//     const auto size = c.leb128_u32();
 //     auto body = c.sub(size);
 //     if (!c) return fail(c.status(), body.origin() + c.offset());
-class cursor {
+class cursor : public detail::reads<cursor, detail::plain> {
 public:
   explicit cursor(reader &r) noexcept : r_(&r) {}
   cursor(const cursor &) = delete;
@@ -881,126 +1257,39 @@ public:
   // Moves the reader to offset (reader::seek); TAVBIN_RANGE beyond the end,
   // kept as the first failure like any read's.
   void seek(std::uint64_t offset) noexcept {
-    (void)take([=](reader &r) { return result<bool>{true, r.seek(offset)}; });
+    (void)apply([=](reader &r) noexcept { return result<bool>{true, r.seek(offset)}; });
   }
-
-  std::uint8_t u8() noexcept {
-    return take([](reader &r) { return r.u8(); });
-  }
-  std::int8_t i8() noexcept {
-    return take([](reader &r) { return r.i8(); });
-  }
-  std::uint16_t u16() noexcept {
-    return take([](reader &r) { return r.u16(); });
-  }
-  std::int16_t i16() noexcept {
-    return take([](reader &r) { return r.i16(); });
-  }
-  std::uint32_t u24() noexcept {
-    return take([](reader &r) { return r.u24(); });
-  }
-  std::int32_t i24() noexcept {
-    return take([](reader &r) { return r.i24(); });
-  }
-  std::uint32_t u32() noexcept {
-    return take([](reader &r) { return r.u32(); });
-  }
-  std::int32_t i32() noexcept {
-    return take([](reader &r) { return r.i32(); });
-  }
-  std::uint64_t u64() noexcept {
-    return take([](reader &r) { return r.u64(); });
-  }
-  std::int64_t i64() noexcept {
-    return take([](reader &r) { return r.i64(); });
-  }
-  float f32() noexcept {
-    return take([](reader &r) { return r.f32(); });
-  }
-  double f64() noexcept {
-    return take([](reader &r) { return r.f64(); });
-  }
-  // A bit read that fails takes the bits up to the end, so this one asks tell() first.
-  std::uint64_t bits(std::uint32_t count) noexcept {
-    return take<true>([=](reader &r) { return r.bits(count); });
-  }
-  std::uint64_t leb128(std::uint64_t max_bytes = 10) noexcept {
-    return take([=](reader &r) { return r.leb128(max_bytes); });
-  }
-  std::int64_t sleb128(std::uint64_t max_bytes = 10) noexcept {
-    return take([=](reader &r) { return r.sleb128(max_bytes); });
+  void skip(std::uint64_t n) noexcept {
+    (void)apply([=](reader &r) noexcept { return result<bool>{true, r.skip(n)}; });
   }
   // n values into out (reader::array); on failure out is not modified.
   template <class T> void array(T *out, std::size_t n) noexcept {
-    (void)take([=](reader &r) { return result<bool>{true, r.array(out, n)}; });
-  }
-
-  std::uint8_t peek_u8() noexcept {
-    return take([](reader &r) { return r.peek_u8(); });
-  }
-  std::uint16_t peek_u16() noexcept {
-    return take([](reader &r) { return r.peek_u16(); });
-  }
-  std::uint32_t peek_u32() noexcept {
-    return take([](reader &r) { return r.peek_u32(); });
-  }
-  std::uint64_t peek_u64() noexcept {
-    return take([](reader &r) { return r.peek_u64(); });
-  }
-
-  std::uint8_t u8_at(std::uint64_t offset) noexcept {
-    return take([=](reader &r) { return r.u8_at(offset); });
-  }
-  std::uint16_t u16_at(std::uint64_t offset) noexcept {
-    return take([=](reader &r) { return r.u16_at(offset); });
-  }
-  std::uint32_t u32_at(std::uint64_t offset) noexcept {
-    return take([=](reader &r) { return r.u32_at(offset); });
-  }
-  std::uint64_t u64_at(std::uint64_t offset) noexcept {
-    return take([=](reader &r) { return r.u64_at(offset); });
-  }
-
-  void skip(std::uint64_t n) noexcept {
-    (void)take([=](reader &r) { return result<bool>{true, r.skip(n)}; });
+    (void)apply([=](reader &r) noexcept { return result<bool>{true, r.array(out, n)}; });
   }
   // Copies n bytes to dst. Returns a view of them in dst; empty on failure (dst
   // is then not modified).
   byte_view bytes(void *dst, std::uint64_t n) noexcept {
-    return take([=](reader &r) {
+    return apply([=](reader &r) noexcept {
       const tavbin_status s = r.bytes(dst, n);
       return result<byte_view>{s == TAVBIN_OK ? byte_view(dst, static_cast<std::size_t>(n)) : byte_view(), s};
     });
   }
-  // The next n bytes of the input, without copying (reader::view).
-  byte_view view(std::uint64_t n) noexcept {
-    return take([=](reader &r) { return r.view(n); });
-  }
-  // A NUL-terminated string, viewed in the input (reader::cstring).
-  std::string_view cstring(std::uint64_t max_len) noexcept {
-    return take([=](reader &r) { return r.cstring(max_len); });
-  }
-  // A 32-bit-length-prefixed string, viewed in dst (reader::string_u32).
-  std::string_view string_u32(char *dst, std::size_t cap, std::uint64_t max_len) noexcept {
-    return take([=](reader &r) { return r.string_u32(dst, cap, max_len); });
-  }
-  template <std::size_t N> std::string_view string_u32(char (&dst)[N]) noexcept {
-    return string_u32(dst, N, N - 1);
-  }
   // A reader over the next n bytes (reader::sub). A failure of memory, which the
   // reader cannot record, is kept here as TAVBIN_OOM.
   reader sub(std::uint64_t n) noexcept {
-    return take([=](reader &r) { return r.split(n); });
+    return apply([=](reader &r) noexcept { return r.split(n); });
   }
 
 private:
-  // A read that fails leaves the reader where it stood, or one byte on if it
-  // skipped the rest of a partly read byte, which the reader notes; so the
-  // failure's offset is found afterwards, and a read that succeeds asks nothing
-  // more. Only a bit read, whose failure takes the bits up to the end, asks the
-  // reader's tell() first.
+  template <class, template <class> class> friend class detail::reads;
+
+  // Runs a read on the reader unless one has failed. A read that fails leaves
+  // the reader where it stood, or one byte on if it skipped the rest of a
+  // partly read byte, which the reader notes; so the failure's offset is found
+  // afterwards, and a read that succeeds asks nothing more. Only a bit read,
+  // whose failure takes the bits up to the end, asks the reader's tell() first.
   template <bool BitRead = false, class Read>
-  auto take(Read read) noexcept -> decltype(read(std::declval<reader &>()).value) {
+  auto apply(Read read) noexcept -> decltype(read(std::declval<reader &>()).value) {
     using T = decltype(read(std::declval<reader &>()).value);
     if (status_ != TAVBIN_OK) return T{};
     std::uint64_t at = 0;
@@ -1040,8 +1329,8 @@ public:
   explicit operator bool() const noexcept { return h_.get() != nullptr; }
   // The C handle, still owned by this writer. Appends made through it are not
   // seen by first_error(); a tavbinw_set_endian made through it is not seen by
-  // patch_*, u24(), i24() and array(), which keep the byte order given to open()
-  // or set_endian() here.
+  // patch_*, u24(), i24(), array() and string_u16(), which keep the byte order
+  // given to open() or set_endian() here.
   tavbin_writer *get() const noexcept { return h_.get(); }
   // Gives up ownership: the caller must tavbinw_close the handle.
   [[nodiscard]] tavbin_writer *release() noexcept {
@@ -1085,6 +1374,29 @@ public:
   tavbin_status string_u32(std::string_view s) noexcept {
     return note(tavbinw_string_u32(get(), s.data(), s.size()));
   }
+
+  // Append a string as its length and then its bytes, unchanged and without a
+  // terminator (what reader::string_u8 ... string_leb128 read), as string_u32
+  // appends one: an 8-bit length (string_u8), a 16-bit one in the writer's byte
+  // order (string_u16), an unsigned LEB128 one in its shortest form
+  // (string_leb128). All or nothing: length and bytes go in as one append.
+  // s may lie inside the bytes already written.
+  // Returns TAVBIN_OK (recorded).
+  //         TAVBIN_INVALID_ARG if the writer is empty, or s has no data but a
+  //         size (not recorded).
+  //         TAVBIN_TOO_LARGE if s is longer than 255 bytes (string_u8) or
+  //         65535 bytes (string_u16): recorded, nothing appended.
+  //         TAVBIN_INVALID_ARG if s runs from the written bytes on into the
+  //         rest of the buffer, or from before the buffer into it (recorded;
+  //         nothing appended).
+  //         TAVBIN_OOM if the buffer cannot grow (recorded; nothing appended).
+  //         A failure counts for first_error().
+  // Length and bytes are put together first, on the stack up to 512 bytes in
+  // all, beyond that in a block from std::malloc, freed before returning (its
+  // failure is TAVBIN_OOM, recorded).
+  tavbin_status string_u8(std::string_view s) noexcept { return prefixed(s, detail::prefix::u8); }
+  tavbin_status string_u16(std::string_view s) noexcept { return prefixed(s, detail::prefix::u16); }
+  tavbin_status string_leb128(std::string_view s) noexcept { return prefixed(s, detail::prefix::leb128); }
 
   // Append a 24-bit value in the writer's byte order, as one 3-byte append.
   // Returns TAVBIN_OK (recorded).
@@ -1193,6 +1505,48 @@ private:
     if (offset > len || len - offset < sizeof(T)) return note(TAVBIN_RANGE);
     auto *at = const_cast<std::uint8_t *>(tavbinw_data(get())) + offset;
     return note(store(at, len - offset, static_cast<tavbin_endian>(order_), v));
+  }
+
+  tavbin_status prefixed(std::string_view s, detail::prefix p) noexcept {
+    if (get() == nullptr || (s.data() == nullptr && !s.empty())) return note(TAVBIN_INVALID_ARG);
+    const std::uint64_t n = s.size();
+    const char one = 0; // a source the refusals below never read
+    if ((p == detail::prefix::u8 && n > 0xFFu) || (p == detail::prefix::u16 && n > 0xFFFFu)) {
+      // Recorded as tavbinw_string_u32 records a string over its own limit.
+      return note(tavbinw_string_u32(get(), &one, UINT64_MAX));
+    }
+    // A source that reaches past the written bytes into the buffer: the C
+    // append refuses it, appending nothing, where this copy would not see it.
+    const auto src = reinterpret_cast<std::uintptr_t>(s.data());
+    const auto buf = reinterpret_cast<std::uintptr_t>(tavbinw_data(get()));
+    const std::uint64_t len = tavbinw_len(get());
+    if (n != 0 && ((src >= buf && src - buf < len && len - (src - buf) < n) || (src < buf && buf - src < n)))
+      return note(tavbinw_bytes(get(), s.data(), n));
+
+    std::uint8_t head[10];
+    std::size_t k = 0;
+    if (p == detail::prefix::u8) {
+      head[k++] = static_cast<std::uint8_t>(n);
+    } else if (p == detail::prefix::u16) {
+      (void)tavbin_store_u16(head, 2, static_cast<tavbin_endian>(order_), static_cast<std::uint16_t>(n));
+      k = 2;
+    } else {
+      for (std::uint64_t rest = n;; rest >>= 7) {
+        head[k++] = static_cast<std::uint8_t>((rest & 0x7F) | (rest > 0x7F ? 0x80 : 0));
+        if (rest <= 0x7F) break;
+      }
+    }
+    // An append of UINT64_MAX bytes is refused as TAVBIN_OOM, recorded.
+    if (n > SIZE_MAX - k) return note(tavbinw_bytes(get(), &one, UINT64_MAX));
+    const std::size_t total = k + static_cast<std::size_t>(n);
+    std::uint8_t local[512];
+    auto *block = total <= sizeof local ? local : static_cast<std::uint8_t *>(std::malloc(total));
+    if (block == nullptr) return note(tavbinw_bytes(get(), &one, UINT64_MAX));
+    std::memcpy(block, head, k);
+    if (n != 0) std::memcpy(block + k, s.data(), static_cast<std::size_t>(n));
+    const tavbin_status st = tavbinw_bytes(get(), block, total);
+    if (block != local) std::free(block);
+    return note(st);
   }
 
   handle h_;

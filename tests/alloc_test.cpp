@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "support.h"
@@ -426,6 +427,8 @@ TEST(Close, FreesEverything) {
 
 // The C++ wrapper: every append counts for first_error(), which keeps the
 // failure after later appends succeed and last_error() has moved on.
+const std::string long_string(600, 'a'); // made before any allocation is watched
+
 TEST(WrapperFailure, FirstErrorKeepsTheFailedAppend) {
   using Op = tavbin_status (*)(tavbin::writer &);
   const struct {
@@ -446,6 +449,11 @@ TEST(WrapperFailure, FirstErrorKeepsTheFailedAppend) {
       {"sleb128", [](tavbin::writer &w) { return w.sleb128(INT64_MIN); }},
       {"append", [](tavbin::writer &w) { return w.append(std::string_view("ab")); }},
       {"string_u32", [](tavbin::writer &w) { return w.string_u32("ab"); }},
+      {"string_u8", [](tavbin::writer &w) { return w.string_u8("ab"); }},
+      {"string_u16", [](tavbin::writer &w) { return w.string_u16("ab"); }},
+      {"string_leb128", [](tavbin::writer &w) { return w.string_leb128("ab"); }},
+      // Long enough to be put together on the heap: the first allocation fails.
+      {"long string_u16", [](tavbin::writer &w) { return w.string_u16(long_string); }},
   };
   for (const auto &op : ops) {
     auto w = tavbin::writer::open(tavbin::endian::little, 1);
@@ -458,6 +466,23 @@ TEST(WrapperFailure, FirstErrorKeepsTheFailedAppend) {
     EXPECT_EQ(w.last_error(), TAVBIN_OK) << op.what;
     EXPECT_EQ(w.first_error(), TAVBIN_OOM) << op.what;
   }
+}
+
+// A long string is put together with its length in a block of its own: when
+// the writer's buffer then cannot grow, nothing is appended and the block is
+// freed all the same.
+TEST(WrapperFailure, LongStringWhoseAppendFails) {
+  auto w = tavbin::writer::open(tavbin::endian::big, 1);
+  const std::string s(600, 'b');
+  heap::watch(2);
+  EXPECT_EQ(w.string_leb128(s), TAVBIN_OOM);
+  heap::stop();
+  EXPECT_EQ(heap::calls, 2);
+  EXPECT_EQ(heap::live, 0);
+  EXPECT_EQ(w.size(), 0u);
+  EXPECT_EQ(w.last_error(), TAVBIN_OOM);
+  EXPECT_EQ(w.string_leb128(s), TAVBIN_OK);
+  EXPECT_EQ(w.size(), 602u);
 }
 
 // A sub-reader is a second handle: when it cannot be allocated, the parent has

@@ -10,9 +10,17 @@ int main() {
   (void)w.u24(1);
   const double d[1] = {0.5};
   (void)w.array(d, 1);
+  (void)w.string_u8("a");
+  (void)w.string_u16("b");
+  (void)w.string_leb128("c");
   auto r = tavbin::reader::open(w.bytes());
   tavbin::cursor c(r);
-  const std::int64_t n = c.sleb128() + static_cast<std::int64_t>(c.cstring(8).size() + c.sub(1).size());
+  char s[4];
+  const std::size_t strings = r.string_u8(3).value.size() + r.string_u16(s).value.size() +
+                              c.string_leb128(s, sizeof s, 3).size() + c.string_u32(3).size() +
+                              r.cstring_at(0, 3).value.size();
+  const std::int64_t n = c.sleb128() + c.sleb128_i32() + c.leb128_u32() + r.leb128_u32().value +
+                         static_cast<std::int64_t>(c.cstring(8).size() + c.sub(1).size() + strings);
   std::uint16_t u[1] = {};
   c.array(u, 1);
   c.seek(c.tell() + c.remaining());

@@ -40,6 +40,12 @@ void expect_empty(tavbin::reader &r) {
   EXPECT_EQ(r.u8().status, TAVBIN_INVALID_ARG);
   EXPECT_EQ(r.view(0).status, TAVBIN_INVALID_ARG);
   EXPECT_EQ(r.u24().status, TAVBIN_INVALID_ARG);
+  char dst[4];
+  for (const auto s :
+       {r.string_u8(3), r.string_u16(dst), r.string_leb128(3), r.string_u32(3), r.cstring_at(0, 3)})
+    EXPECT_EQ(s.status, TAVBIN_INVALID_ARG);
+  EXPECT_EQ(r.leb128_u32().status, TAVBIN_INVALID_ARG);
+  EXPECT_EQ(r.sleb128_i32().status, TAVBIN_INVALID_ARG);
   EXPECT_EQ(r.array(static_cast<uint32_t *>(nullptr), 0), TAVBIN_INVALID_ARG);
   EXPECT_EQ(tavbin::lsb_bits(r).read(1).status, TAVBIN_INVALID_ARG);
   EXPECT_EQ(r.origin(), 0u);
@@ -359,7 +365,11 @@ void expect_stopped(tavbin::cursor &c, tavbin::reader &r, const char *what) {
   EXPECT_EQ(values[0], 9u) << what;
   EXPECT_EQ(got + c.u24() + static_cast<uint64_t>(c.i24()), 0u) << what;
   EXPECT_EQ(c.sleb128(), 0) << what;
+  EXPECT_EQ(c.leb128_u32() + static_cast<uint32_t>(c.sleb128_i32()), 0u) << what;
   EXPECT_TRUE(c.bytes(dst, 1).empty() && c.view(0).empty() && c.cstring(9).empty()) << what;
+  EXPECT_TRUE(c.cstring_at(0, 9).empty() && c.string_u8(dst).empty() && c.string_u16(9).empty() &&
+              c.string_leb128(dst, 2, 1).empty() && c.string_u32(9).empty())
+      << what;
   EXPECT_FALSE(c.sub(0)) << what;
   EXPECT_EQ(dst[0], 'x') << what;
   EXPECT_EQ(r.tell(), tell) << what;
@@ -389,6 +399,13 @@ TEST(HppCursor, KeepsTheFirstFailureWhereItHappenedAndCallsNothingAfter) {
       {"too large", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring(1); },
        TAVBIN_TOO_LARGE, 1, 1},
       {"sub", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { (void)c.sub(4); }, TAVBIN_EOF, 1, 1},
+      {"string", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.string_u8(1); },
+       TAVBIN_TOO_LARGE, 1, 1},
+      // A failed string read moves nothing, not even past a partly read byte.
+      {"string after bits", [](tavbin::cursor &c) { c.bits(4); },
+       [](tavbin::cursor &c) { c.string_u16(9999); }, TAVBIN_EOF, 0, 0},
+      {"cstring_at", [](tavbin::cursor &c) { c.u8(); }, [](tavbin::cursor &c) { c.cstring_at(5, 1); },
+       TAVBIN_RANGE, 1, 1},
       {"peek", [](tavbin::cursor &c) { c.skip(3); }, [](tavbin::cursor &c) { c.peek_u16(); }, TAVBIN_EOF, 3,
        3},
       {"seek", [](tavbin::cursor &c) { c.seek(4); }, [](tavbin::cursor &c) { c.seek(5); }, TAVBIN_RANGE, 4,
@@ -747,6 +764,239 @@ TEST(HppArray, RefusesWhatItCannotHold) {
   EXPECT_EQ(w.array(&one, SIZE_MAX), TAVBIN_OOM); // its byte count does not fit: nothing read or written
   EXPECT_EQ(w.last_error(), TAVBIN_OOM);
   EXPECT_EQ(w.size(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Strings after a length, 32-bit LEB128, C strings at an offset (the shared
+// vectors hold the values and positions; these are what they cannot say)
+// ---------------------------------------------------------------------------
+
+using StringRead = tavbin::result<std::string_view> (*)(tavbin::reader &, char *, size_t, uint64_t);
+
+// The copying forms: the buffer's size bounds the length as max_len does, and
+// a failure leaves the buffer alone, as tavbin_string_u32 does.
+TEST(HppStrings, CopiesAreBoundByTheBuffer) {
+  const struct {
+    const char *what;
+    StringRead copy;
+    std::vector<uint8_t> input; // "hi" after its length
+  } kinds[] = {
+      {"u8",
+       [](tavbin::reader &r, char *d, size_t cap, uint64_t max) { return r.string_u8(d, cap, max); },
+       {2, 'h', 'i'}},
+      {"u16",
+       [](tavbin::reader &r, char *d, size_t cap, uint64_t max) { return r.string_u16(d, cap, max); },
+       {0, 2, 'h', 'i'}},
+      {"leb128",
+       [](tavbin::reader &r, char *d, size_t cap, uint64_t max) { return r.string_leb128(d, cap, max); },
+       {0x82, 0x00, 'h', 'i'}},
+      {"u32",
+       [](tavbin::reader &r, char *d, size_t cap, uint64_t max) { return r.string_u32(d, cap, max); },
+       {0, 0, 0, 2, 'h', 'i'}},
+  };
+  const struct {
+    size_t cap;
+    uint64_t max_len;
+    tavbin_status status;
+  } cases[] = {
+      {3, 2, TAVBIN_OK},                                    // control: room for the NUL exactly
+      {8, UINT64_MAX, TAVBIN_OK}, {2, 8, TAVBIN_TOO_LARGE}, // no room for the NUL
+      {0, 8, TAVBIN_TOO_LARGE},   {8, 1, TAVBIN_TOO_LARGE},
+  };
+  for (const auto &k : kinds) {
+    const HeapBytes b(k.input.data(), k.input.size());
+    for (const auto &c : cases) {
+      auto r = tavbin::reader::open(b);
+      char dst[8];
+      std::memset(dst, 'x', sizeof dst);
+      const auto got = k.copy(r, dst, c.cap, c.max_len);
+      EXPECT_EQ(got.status, c.status) << k.what << " cap " << c.cap;
+      if (got) {
+        EXPECT_EQ(got.value, "hi");
+        EXPECT_EQ(got.value.data(), dst);
+        EXPECT_EQ(dst[2], '\0');
+        EXPECT_EQ(r.tell(), b.size());
+      } else {
+        EXPECT_EQ(std::string_view(dst, sizeof dst), "xxxxxxxx") << k.what;
+        EXPECT_EQ(r.tell(), 0u);
+      }
+    }
+    auto r = tavbin::reader::open(b);
+    ASSERT_EQ(r.u8_at(UINT64_MAX).status, TAVBIN_RANGE);
+    EXPECT_EQ(k.copy(r, nullptr, 8, 8).status, TAVBIN_INVALID_ARG) << k.what;
+    EXPECT_EQ(r.last_error(), TAVBIN_RANGE) << k.what; // a refusal, not recorded
+  }
+  // The array forms: its size is the capacity, one less the longest string.
+  const HeapBytes b({0, 2, 'h', 'i'});
+  auto r = tavbin::reader::open(b);
+  char two[2], three[3];
+  EXPECT_EQ(r.string_u16(two).status, TAVBIN_TOO_LARGE);
+  EXPECT_EQ(r.string_u16(three).value, "hi");
+}
+
+// What last_error() reports after each read: what the C calls made recorded.
+// Those that fail without moving record a failure only where a C call can
+// record it without moving anything.
+TEST(HppStrings, RecordWhatACallCanRecordWithoutMoving) {
+  using Read = tavbin::result<int64_t> (*)(tavbin::reader &);
+  const struct {
+    const char *what;
+    std::vector<uint8_t> input;
+    bool bits_first; // 4 bits of the first byte read before
+    Read read;
+    tavbin_status status, recorded;
+  } cases[] = {
+      {"string ok",
+       {1, 'a'},
+       false,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.string_u8(1).status};
+       },
+       TAVBIN_OK,
+       TAVBIN_OK},
+      {"string eof",
+       {5, 'a'},
+       false,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.string_u8(9).status};
+       },
+       TAVBIN_EOF,
+       TAVBIN_EOF},
+      // The skip that would record it would drop the partly read byte.
+      {"string eof after bits",
+       {0xF0, 5, 'a'},
+       true,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.string_u8(9).status};
+       },
+       TAVBIN_EOF,
+       TAVBIN_RANGE},
+      {"string too large",
+       {5, 'a'},
+       false,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.string_leb128(1).status};
+       },
+       TAVBIN_TOO_LARGE,
+       TAVBIN_RANGE},
+      {"string_u32 copy too large (the C call)",
+       {0, 0, 0, 5, 'a'},
+       false,
+       [](tavbin::reader &r) {
+         char d[2];
+         return tavbin::result<int64_t>{0, r.string_u32(d).status};
+       },
+       TAVBIN_TOO_LARGE,
+       TAVBIN_TOO_LARGE},
+      {"string length of eleven bytes", std::vector<uint8_t>(11, 0x80), true,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.string_leb128(9).status};
+       },
+       TAVBIN_INVALID_ARG, TAVBIN_INVALID_ARG},
+      {"cstring_at",
+       {'a', 0},
+       false,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.cstring_at(0, 1).status};
+       },
+       TAVBIN_OK,
+       TAVBIN_RANGE},
+      {"cstring_at eof",
+       {'a', 'b'},
+       false,
+       [](tavbin::reader &r) {
+         return tavbin::result<int64_t>{0, r.cstring_at(1, 5).status};
+       },
+       TAVBIN_EOF,
+       TAVBIN_RANGE},
+      {"leb128_u32",
+       {0x80, 0x01},
+       true,
+       [](tavbin::reader &r) {
+         const auto v = r.leb128_u32();
+         return tavbin::result<int64_t>{v.value, v.status};
+       },
+       TAVBIN_OK,
+       TAVBIN_OK},
+      {"leb128_u32 too big",
+       {0xF0, 0x80, 0x80, 0x80, 0x80, 0x10},
+       true,
+       [](tavbin::reader &r) {
+         const auto v = r.leb128_u32();
+         return tavbin::result<int64_t>{v.value, v.status};
+       },
+       TAVBIN_INVALID_ARG,
+       TAVBIN_INVALID_ARG},
+      {"leb128_u32 eof",
+       {0x80},
+       false,
+       [](tavbin::reader &r) {
+         const auto v = r.leb128_u32();
+         return tavbin::result<int64_t>{v.value, v.status};
+       },
+       TAVBIN_EOF,
+       TAVBIN_EOF},
+      {"sleb128_i32 six bytes",
+       {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F},
+       false,
+       [](tavbin::reader &r) {
+         const auto v = r.sleb128_i32();
+         return tavbin::result<int64_t>{v.value, v.status};
+       },
+       TAVBIN_INVALID_ARG,
+       TAVBIN_INVALID_ARG},
+  };
+  for (const auto &c : cases) {
+    const HeapBytes b(c.input.data(), c.input.size());
+    auto r = tavbin::reader::open(b);
+    if (c.bits_first) {
+      ASSERT_TRUE(r.bits(4));
+    }
+    ASSERT_EQ(r.u8_at(UINT64_MAX).status, TAVBIN_RANGE); // a status to see overwritten, or not
+    EXPECT_EQ(c.read(r).status, c.status) << c.what;
+    EXPECT_EQ(r.last_error(), c.recorded) << c.what;
+  }
+}
+
+// The writer's strings go in whole or not at all, long ones too (put
+// together on the heap first), and from a source in its own bytes.
+TEST(HppWriter, StringsGoInWholeOrNotAtAll) {
+  auto w = tavbin::writer::open(tavbin::endian::little, 16);
+  const std::string long_one(70000, 'z'); // a three-byte LEB128 length
+  ASSERT_EQ(w.string_leb128(long_one), TAVBIN_OK);
+  ASSERT_EQ(w.string_u16(std::string_view(long_one).substr(0, 65535)), TAVBIN_OK);
+  const uint64_t size = w.size();
+  EXPECT_EQ(size, 3 + 70000 + 2 + 65535u);
+  EXPECT_EQ(w.string_u16(std::string_view(long_one).substr(0, 65536)), TAVBIN_TOO_LARGE);
+  EXPECT_EQ(w.last_error(), TAVBIN_TOO_LARGE); // recorded, as string_u32 records its own
+  EXPECT_EQ(w.string_u8(std::string(256, 'y')), TAVBIN_TOO_LARGE);
+  EXPECT_EQ(w.size(), size);
+  EXPECT_EQ(w.first_error(), TAVBIN_TOO_LARGE);
+  // From its own bytes: copied before the append, which may move them.
+  ASSERT_EQ(w.string_u8(w.str().substr(3, 200)), TAVBIN_OK);
+  ASSERT_EQ(w.string_leb128(w.str().substr(3, 1000)), TAVBIN_OK);
+  // Reaching beyond them into the rest of the buffer: refused as append() is.
+  const std::string_view past(w.str().data() + w.size() - 1, 2);
+  EXPECT_EQ(w.string_u16(past), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.last_error(), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(w.size(), size + 201 + 1002);
+
+  auto r = tavbin::reader::open(w.bytes(), tavbin::endian::little);
+  EXPECT_EQ(r.string_leb128(70000).value, long_one);
+  EXPECT_EQ(r.string_u16(65535).value.size(), 65535u);
+  EXPECT_EQ(r.string_u8(255).value, std::string(200, 'z'));
+  EXPECT_EQ(r.string_leb128(1000).value, std::string(1000, 'z'));
+  EXPECT_EQ(r.remaining(), 0u);
+
+  tavbin::writer none;
+  EXPECT_EQ(none.string_u8("a"), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(none.string_u16("a"), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(none.string_leb128("a"), TAVBIN_INVALID_ARG);
+  EXPECT_EQ(none.first_error(), TAVBIN_INVALID_ARG);
 }
 
 } // namespace

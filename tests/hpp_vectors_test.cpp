@@ -145,6 +145,22 @@ tavbin_status append_array(tavbin::writer &w, const std::string &kind, const Tok
   return TAVBIN_INVALID_ARG;
 }
 
+std::string hex_of(std::string_view s) {
+  return to_hex(reinterpret_cast<const uint8_t *>(s.data()), s.size());
+}
+
+bool is_string_read(const std::string &op) {
+  return op == "string_u8" || op == "string_u16" || op == "string_leb128" || op == "string_u32";
+}
+// A string read through a reader or a cursor: the viewing form, or with dst
+// the copying one.
+template <class On> auto string_read(On &on, const std::string &op, uint64_t max, char *dst, size_t cap) {
+  if (op == "string_u8") return dst ? on.string_u8(dst, cap, max) : on.string_u8(max);
+  if (op == "string_u16") return dst ? on.string_u16(dst, cap, max) : on.string_u16(max);
+  if (op == "string_leb128") return dst ? on.string_leb128(dst, cap, max) : on.string_leb128(max);
+  return dst ? on.string_u32(dst, cap, max) : on.string_u32(max);
+}
+
 struct Session {
   std::unique_ptr<tavbin_test::HeapBytes> input;
   tavbin::reader r;
@@ -153,6 +169,31 @@ struct Session {
   tavbin::writer w;
   tavbin::endian order = tavbin::endian::big;
   bool via_cursor = false;
+  // The string reads view the input on the file's first run, and copy to a
+  // buffer of MAX + 1 bytes on its second (for a MAX below 4096).
+  bool copy_strings = false;
+  std::vector<char> buffer;
+
+  // The buffer a string read copies to, filled with a byte no row expects;
+  // null for the viewing form.
+  char *string_buffer(uint64_t max) {
+    if (!copy_strings || max >= 4096) return nullptr;
+    buffer.assign(max + 1, 'x');
+    return buffer.data();
+  }
+  // What the string read did with its bytes: viewed them in the input, or
+  // copied them with a NUL after them, or, failing, touched nothing.
+  void check_string(bool ok, std::string_view s, const char *dst) {
+    if (ok && dst != nullptr) {
+      EXPECT_EQ(s.data(), dst);
+      EXPECT_EQ(buffer.at(s.size()), '\0');
+    } else if (ok) {
+      const auto *p = reinterpret_cast<const uint8_t *>(s.data());
+      EXPECT_TRUE(p >= input->data() && p + s.size() <= input->data() + input->size());
+    } else if (dst != nullptr) {
+      EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 'x'), static_cast<std::ptrdiff_t>(buffer.size()));
+    }
+  }
 
   // A reader call, directly or through the cursor; nullopt if op is unknown.
   std::optional<Outcome> reader_call(const Tokens &t) {
@@ -170,6 +211,19 @@ struct Session {
     if (op == "bits") return of(r.bits(static_cast<uint32_t>(arg(1))));
     if (op == "skip") return Outcome{r.skip(arg(1)), {}, false};
     if (op == "sleb128") return of(r.sleb128(arg(1)));
+    if (op == "leb128_u32") return of(r.leb128_u32());
+    if (op == "sleb128_i32") return of(r.sleb128_i32());
+    if (is_string_read(op)) {
+      char *dst = string_buffer(arg(1));
+      const auto s = string_read(r, op, arg(1), dst, buffer.size());
+      check_string(static_cast<bool>(s), s.value, dst);
+      return Outcome{s.status, s ? Tokens{hex_of(s.value)} : Tokens{}, false};
+    }
+    if (op == "cstring_at") {
+      const auto s = r.cstring_at(arg(1), arg(2));
+      check_string(static_cast<bool>(s), s.value, nullptr);
+      return Outcome{s.status, s ? Tokens{hex_of(s.value)} : Tokens{}, false};
+    }
     if (op == "cstring") {
       const auto s = r.cstring(arg(1));
       return Outcome{s.status,
@@ -202,6 +256,15 @@ struct Session {
     if (op == "bits") return num(c->bits(static_cast<uint32_t>(arg(1))));
     if (op == "skip") return c->skip(arg(1)), done({});
     if (op == "sleb128") return num(c->sleb128(arg(1)));
+    if (op == "leb128_u32") return num(c->leb128_u32());
+    if (op == "sleb128_i32") return num(c->sleb128_i32());
+    if (is_string_read(op)) {
+      char *dst = string_buffer(arg(1));
+      const std::string_view s = string_read(*c, op, arg(1), dst, buffer.size());
+      check_string(static_cast<bool>(*c), s, dst);
+      return done({hex_of(s)});
+    }
+    if (op == "cstring_at") return done({hex_of(c->cstring_at(arg(1), arg(2)))});
     if (op == "cstring") {
       const auto s = c->cstring(arg(1));
       return done({to_hex(reinterpret_cast<const uint8_t *>(s.data()), s.size())});
@@ -234,6 +297,14 @@ struct Session {
     if (op == "w.patch_u16") return w.patch_u16(arg(1), static_cast<uint16_t>(arg(2)));
     if (op == "w.patch_u32") return w.patch_u32(arg(1), static_cast<uint32_t>(arg(2)));
     if (op == "w.patch_u64") return w.patch_u64(arg(1), arg(2));
+    if (op.rfind("w.string_", 0) == 0) {
+      const auto bytes = from_hex(t.at(1));
+      const std::string_view s(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+      if (op == "w.string_u8") return w.string_u8(s);
+      if (op == "w.string_u16") return w.string_u16(s);
+      if (op == "w.string_leb128") return w.string_leb128(s);
+      if (op == "w.string_u32") return w.string_u32(s);
+    }
     return std::nullopt;
   }
 };
@@ -263,66 +334,69 @@ void expect(const Outcome &got, Tokens want, std::optional<uint64_t> tell) {
 TEST(HppVectors, EveryCaseOfTheSharedFile) {
   const std::vector<Case> cases = load(TAVBIN_VECTORS);
   ASSERT_GT(cases.size(), 20u) << TAVBIN_VECTORS;
-  for (const Case &k : cases) {
-    Session run;
-    for (const Line &line : k.lines) {
-      SCOPED_TRACE("record.txt:" + std::to_string(line.number) + " (" + k.name + ")");
-      const Tokens &t = line.call;
-      if (t[0] == "order") {
-        run.order = t.at(1) == "little" ? tavbin::endian::little : tavbin::endian::big;
-      } else if (t[0] == "data") {
-        const auto bytes = from_hex(t.at(1));
-        run.input = std::make_unique<tavbin_test::HeapBytes>(bytes);
-        run.r = tavbin::reader::open(*run.input, run.order);
-        ASSERT_TRUE(run.r);
-        if (run.via_cursor) run.c.emplace(run.r);
-      } else if (t[0] == "via") {
-        run.via_cursor = true;
-        if (run.r) run.c.emplace(run.r);
-      } else if (t[0] == "writer") {
-        run.w = tavbin::writer::open(run.order);
-      } else if (t[0] == "out") {
-        const auto b = run.w.bytes();
-        EXPECT_EQ(to_hex(b.data(), b.size()), t.at(1));
-      } else if (t[0] == "zigzag_encode") {
-        expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_encode(i(t.at(1))))}, false}, line.want,
-               std::nullopt);
-      } else if (t[0] == "zigzag_decode") {
-        expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_decode(u(t.at(1))))}, false}, line.want,
-               std::nullopt);
-      } else if (auto ws = run.writer_call(t)) {
-        expect({*ws, {}, false}, line.want, std::nullopt);
-      } else if (line.want.at(0) == "skipped") {
-        // After the cursor's first failure: a zero value, nothing moved, the
-        // failure kept.
-        ASSERT_TRUE(run.c && !*run.c) << "skipped, but the cursor has not failed";
-        const tavbin_status status = run.c->status();
-        const uint64_t offset = run.c->offset(), tell = run.r.tell();
-        const auto got = run.reader_call(t);
-        ASSERT_TRUE(got) << "unknown call " << t[0];
-        for (const auto &v : got->values)
-          EXPECT_TRUE(v == "0" || v == "-") << v;
-        EXPECT_EQ(run.c->status(), status);
-        EXPECT_EQ(run.c->offset(), offset);
-        EXPECT_EQ(run.r.tell(), tell);
-        EXPECT_EQ(u(line.want.at(1).substr(1)), tell);
-      } else {
-        const uint64_t before = run.r.tell();
-        const bool cursor_was_ok = run.c && *run.c;
-        const auto got = run.reader_call(t);
-        ASSERT_TRUE(got) << "unknown call " << t[0];
-        expect(*got, line.want, run.r.tell());
-        // The error's offset: where the reader stood before the call, or for a
-        // least-significant-first read, the byte its first bit would come from.
-        if (got->status != TAVBIN_OK && cursor_was_ok) {
-          EXPECT_EQ(run.c->offset(), before);
-        }
-        if (got->status == TAVBIN_EOF && t[0] == "lsb") {
-          EXPECT_GE(run.lsb->offset(), before);
+  for (const bool copy_strings : {false, true})
+    for (const Case &k : cases) {
+      Session run;
+      run.copy_strings = copy_strings;
+      for (const Line &line : k.lines) {
+        SCOPED_TRACE("record.txt:" + std::to_string(line.number) + " (" + k.name +
+                     (copy_strings ? ", strings copied)" : ")"));
+        const Tokens &t = line.call;
+        if (t[0] == "order") {
+          run.order = t.at(1) == "little" ? tavbin::endian::little : tavbin::endian::big;
+        } else if (t[0] == "data") {
+          const auto bytes = from_hex(t.at(1));
+          run.input = std::make_unique<tavbin_test::HeapBytes>(bytes);
+          run.r = tavbin::reader::open(*run.input, run.order);
+          ASSERT_TRUE(run.r);
+          if (run.via_cursor) run.c.emplace(run.r);
+        } else if (t[0] == "via") {
+          run.via_cursor = true;
+          if (run.r) run.c.emplace(run.r);
+        } else if (t[0] == "writer") {
+          run.w = tavbin::writer::open(run.order);
+        } else if (t[0] == "out") {
+          const auto b = run.w.bytes();
+          EXPECT_EQ(to_hex(b.data(), b.size()), t.at(1));
+        } else if (t[0] == "zigzag_encode") {
+          expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_encode(i(t.at(1))))}, false}, line.want,
+                 std::nullopt);
+        } else if (t[0] == "zigzag_decode") {
+          expect({TAVBIN_OK, {std::to_string(tavbin::zigzag_decode(u(t.at(1))))}, false}, line.want,
+                 std::nullopt);
+        } else if (auto ws = run.writer_call(t)) {
+          expect({*ws, {}, false}, line.want, std::nullopt);
+        } else if (line.want.at(0) == "skipped") {
+          // After the cursor's first failure: a zero value, nothing moved, the
+          // failure kept.
+          ASSERT_TRUE(run.c && !*run.c) << "skipped, but the cursor has not failed";
+          const tavbin_status status = run.c->status();
+          const uint64_t offset = run.c->offset(), tell = run.r.tell();
+          const auto got = run.reader_call(t);
+          ASSERT_TRUE(got) << "unknown call " << t[0];
+          for (const auto &v : got->values)
+            EXPECT_TRUE(v == "0" || v == "-") << v;
+          EXPECT_EQ(run.c->status(), status);
+          EXPECT_EQ(run.c->offset(), offset);
+          EXPECT_EQ(run.r.tell(), tell);
+          EXPECT_EQ(u(line.want.at(1).substr(1)), tell);
+        } else {
+          const uint64_t before = run.r.tell();
+          const bool cursor_was_ok = run.c && *run.c;
+          const auto got = run.reader_call(t);
+          ASSERT_TRUE(got) << "unknown call " << t[0];
+          expect(*got, line.want, run.r.tell());
+          // The error's offset: where the reader stood before the call, or for a
+          // least-significant-first read, the byte its first bit would come from.
+          if (got->status != TAVBIN_OK && cursor_was_ok) {
+            EXPECT_EQ(run.c->offset(), before);
+          }
+          if (got->status == TAVBIN_EOF && t[0] == "lsb") {
+            EXPECT_GE(run.lsb->offset(), before);
+          }
         }
       }
     }
-  }
 }
 
 } // namespace
