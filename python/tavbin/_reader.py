@@ -624,8 +624,11 @@ def {name}(self, offset):
     def _leb32(self, where: str, signed: bool) -> int:
         h = self._open_handle(where)
         at = lib.tavbin_tell(h)
-        status, n, value = _leb_parse(h.view, at + self._partial(at), 5, 32, signed)
+        part = self._partial(at)
+        status, n, value = _leb_parse(h.view, at + part, 5, 32, signed)
         if status:
+            if part:  # as sleb128: a partly read byte is skipped first, and stays skipped
+                lib.tavbin_bit_align(h)
             self._record(h, status)
             self._fail(status, where, at)
         lib.tavbin_skip(h, n)
@@ -634,7 +637,8 @@ def {name}(self, offset):
     def leb128_u32(self) -> int:
         """Read an unsigned LEB128 number of at most 5 bytes whose value fits in 32
         bits. EofError if the data ends first; InvalidArgError for five bytes that
-        all continue or a value of 2**32 or more. Nothing is consumed on failure."""
+        all continue or a value of 2**32 or more. No byte of the number is
+        consumed on failure (a partly read byte before it is skipped, as by leb128)."""
         with self._lock:
             return self._leb32("leb128_u32", False)
 

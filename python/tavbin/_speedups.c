@@ -770,7 +770,7 @@ static st leb_parse(const unsigned char *p, uint64_t avail, unsigned max, unsign
 }
 
 /* leb128_u32() and sleb128_i32(): at most 5 bytes, the value within 32 bits;
- * refused, nothing consumed, otherwise. */
+ * refused, no byte of the number consumed, otherwise. */
 static PyObject *leb32(Reader *self, int is_signed) {
   const char *where = is_signed ? "sleb128_i32" : "leb128_u32";
   HANDLE(is_signed ? "sleb128_i32()" : "leb128_u32()");
@@ -781,6 +781,8 @@ static PyObject *leb32(Reader *self, int is_signed) {
   st s = pos <= self->size ? leb_parse(self->data + pos, self->size - pos, 5, 32, is_signed, &v, &n)
                            : TAVBIN_EOF;
   if (s) {
+    /* As sleb128: a partly read byte is skipped first, and stays skipped. */
+    if (pos != at) F.tavbin_bit_align(h);
     record(self, h, s);
     return rfail(self, s, where, at);
   }
@@ -1501,7 +1503,8 @@ static PyMethodDef reader_methods[] = {
     NOARGS(leb128_u32, ,
            "Read an unsigned LEB128 number of at most 5 bytes whose value fits in 32 bits. EofError if the "
            "data ends first; InvalidArgError for five bytes that all continue or a value of 2**32 or more. "
-           "Nothing is consumed on failure."),
+           "No byte of the number is consumed on failure (a partly read byte before it is skipped, as by "
+           "leb128)."),
     NOARGS(sleb128_i32, ,
            "Read a signed LEB128 number of at most 5 bytes whose value fits in 32 bits (as leb128_u32)."),
     KWARGS(string_u32, "($self, max_len=4294967295)",
