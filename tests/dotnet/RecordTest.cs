@@ -6,6 +6,7 @@ using System;
 using System.Collections.Generic;
 using System.Linq;
 using static Tavbin.Tests.Assert;
+using Tavbin.Core;
 
 namespace Tavbin.Tests
 {
@@ -64,11 +65,14 @@ namespace Tavbin.Tests
                         {
                             if (!partly && group.Item1 == Status.Eof)
                                 r.U8(); // now at the very end
-                            ulong tell = r.Tell();
+                            // An absolute read's offset is the one it was given.
+                            string method = row.Key.Split('(', '<')[0];
+                            ulong at = method.EndsWith("At") ? ulong.Parse(row.Key.Split('(', ')')[1]) : r.Tell();
                             TavbinException e = Throws<TavbinException>(() => row.Value(r), what);
                             Equal(group.Item1, e.Status, what + ": status");
-                            Equal(tell, e.Offset, what + ": offset");
-                            Equal(Library.StrError((int)group.Item1), e.Message, what + ": message");
+                            Equal(at, e.Offset, what + ": offset");
+                            Equal("Reader." + method + ": " + Library.StrError((int)group.Item1) + " at offset " + at, e.Message,
+                                  what + ": message");
                         }
                     }
         }
