@@ -143,7 +143,7 @@ namespace Tavbin
         /// thread ends first. Calling it again does nothing.</summary>
         public void Dispose()
         {
-            if (!guard.Close(raw))
+            if (!guard.Close())
                 return;
 #if NET
             memory = default; // no call can run now
@@ -156,7 +156,7 @@ namespace Tavbin
         // The guard taken for the call named what; the C reader to call.
         IntPtr Enter(string what)
         {
-            guard.Enter(raw, what);
+            guard.Enter(what);
             return raw;
         }
 
@@ -283,8 +283,8 @@ namespace Tavbin
 
         // One body for the ten reads: read is the C function (Core/FastPath.cs).
 #if NET
-        // The thread the guard names (Core/Guard.cs) marks its slot and reads without
-        // an interlocked operation; any other call takes the guard.
+        // The thread the guard names (Core/Guard.cs) marks the guard busy and reads
+        // without an interlocked operation; any other call takes the guard.
         [MethodImpl(MethodImplOptions.AggressiveInlining)]
         unsafe T Fixed<T>(FixedRead<T> entry, string what) where T : unmanaged
         {
@@ -292,27 +292,27 @@ namespace Tavbin
             Slot me = Slot.Current;
             if (guard.fast == me)
             {
-                Volatile.Write(ref me.current, raw);
+                guard.busy = 1;
                 if (Volatile.Read(ref guard.fast) == me)
                 {
                     T v;
                     int s = read(raw, &v);
                     if (s != 0)
-                        FixedFailed(s, what, me); // leaves the slot
-                    Volatile.Write(ref me.current, IntPtr.Zero);
+                        FixedFailed(s, what); // clears the mark
+                    Volatile.Write(ref guard.busy, 0);
                     GC.KeepAlive(this);
                     return v;
                 }
-                Volatile.Write(ref me.current, IntPtr.Zero);
+                Volatile.Write(ref guard.busy, 0);
             }
             return FixedGuarded(entry, what);
         }
 
         [MethodImpl(MethodImplOptions.NoInlining)]
-        void FixedFailed(int status, string what, Slot me)
+        void FixedFailed(int status, string what)
         {
             ulong at = NativeMethods.tavbin_tell(raw);
-            Volatile.Write(ref me.current, IntPtr.Zero);
+            Volatile.Write(ref guard.busy, 0);
             throw new TavbinException((Status)status, at, what);
         }
 

@@ -50,13 +50,13 @@ namespace Tavbin
         /// running on another thread ends first. Calling it again does nothing.</summary>
         public void Dispose()
         {
-            if (guard.Close(raw))
+            if (guard.Close())
                 h.Dispose();
         }
 
         IntPtr Enter(string what)
         {
-            guard.Enter(raw, what);
+            guard.Enter(what);
             return raw;
         }
 

@@ -14,14 +14,15 @@
 //
 // The interlocked operation costs more than a fixed-width read, so on net8.0 and
 // later one thread, the one that used the reader last on its own, may skip it for
-// the ten fixed-width reads (Reader.Fixed). That thread marks its Slot with the
-// handle it is in, then looks again at the field that names it; another thread
-// that enters the guard first takes the name away, then flushes every core's
-// pending writes (Interlocked.MemoryBarrierProcessWide, a few microseconds, paid
-// only when the reader changes hands) and waits for the mark to go. The flush means
-// either the marking thread sees the name gone and takes the guard like anyone
-// else, or the other thread sees the mark and waits for the read to end: never
-// both missed. A thread gets the name back after a run of calls of its own
+// the ten fixed-width reads (Reader.Fixed). The guard names that thread (its Slot,
+// found through a thread-static field); the thread marks the guard busy with a
+// plain store, then looks again at the name. Another thread that enters the guard
+// first takes the name away, then flushes every core's pending writes
+// (Interlocked.MemoryBarrierProcessWide, a few microseconds, paid only when the
+// reader changes hands) and waits for the mark to go. The flush means either the
+// marking thread sees the name gone and takes the guard like anyone else, or the
+// other thread sees the mark and waits for the read to end: never both missed.
+// Only the named thread writes the mark, so one flag is enough. A thread gets the name back after a run of calls of its own
 // (ClaimAfter), so that threads taking turns do not flush on every call.
 
 using System;
@@ -30,11 +31,9 @@ using System.Threading;
 namespace Tavbin.Core
 {
 #if NET
-    // A thread's mark: the C handle it is reading through on the fast path, or zero.
+    // A thread's name: an object of its own.
     sealed class Slot
     {
-        internal IntPtr current;
-
         [ThreadStatic]
         static Slot mine;
 
@@ -57,6 +56,7 @@ namespace Tavbin.Core
         // The thread whose fixed-width reads skip the guard, or Slot.None. Set only
         // inside the guard; Reader keeps it None while a byte is partly read.
         internal Slot fast;
+        internal int busy; // 1 while the fast thread's call runs; written by that thread only
         Slot last;  // the thread of the last guarded call
         int streak; // its guarded calls in a row
 #endif
@@ -71,9 +71,8 @@ namespace Tavbin.Core
 
         internal bool IsDisposed => Volatile.Read(ref state) == Disposed;
 
-        // Takes the guard for a call named what (e.g. "Reader.U16"), on the C handle
-        // raw, or throws.
-        internal void Enter(IntPtr raw, string what)
+        // Takes the guard for a call named what (e.g. "Reader.U16"), or throws.
+        internal void Enter(string what)
         {
             int s = Interlocked.CompareExchange(ref state, Busy, Idle);
             if (s != Idle)
@@ -81,7 +80,7 @@ namespace Tavbin.Core
 #if NET
             Slot me = Slot.Mine;
             if (fast != me && fast != Slot.None)
-                Revoke(raw);
+                Revoke();
             if (last != me)
             {
                 last = me;
@@ -102,20 +101,19 @@ namespace Tavbin.Core
 
 #if NET
         // The fast path is nobody's once its thread has left the handle.
-        void Revoke(IntPtr raw)
+        void Revoke()
         {
-            Slot old = fast;
             Volatile.Write(ref fast, Slot.None);
             Interlocked.MemoryBarrierProcessWide();
             var spin = new SpinWait();
-            while (Volatile.Read(ref old.current) == raw)
+            while (Volatile.Read(ref busy) != 0)
                 spin.SpinOnce();
         }
 #endif
 
         // For Dispose: true once the handle may be freed, after the running call (if
         // any) has left and no later one can enter; false if already disposed.
-        internal bool Close(IntPtr raw)
+        internal bool Close()
         {
             var spin = new SpinWait();
             for (;;)
@@ -129,7 +127,7 @@ namespace Tavbin.Core
             }
 #if NET
             if (fast != Slot.None)
-                Revoke(raw);
+                Revoke();
 #endif
             return true;
         }
