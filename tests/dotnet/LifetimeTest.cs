@@ -149,10 +149,13 @@ namespace Tavbin.Tests
                 (w, x) => w.Bytes(new byte[3].AsSpan()), (w, x) => GC.KeepAlive(w.WrittenSpan.Length),
 #endif
             };
+            // TAVBIN_STRESS_MS shortens it (the mutation pass runs it once a mutant).
+            string limit = Environment.GetEnvironmentVariable("TAVBIN_STRESS_MS");
+            long ms = limit != null ? long.Parse(limit) : 3000;
             var clock = System.Diagnostics.Stopwatch.StartNew();
             int rounds = 0, calls = 0, refused = 0;
             Exception wrong = null;
-            while (clock.ElapsedMilliseconds < 3000 && wrong == null)
+            while (clock.ElapsedMilliseconds < ms && wrong == null)
             {
                 var r = new Reader(data);
                 var w = new Writer(8);
@@ -187,7 +190,7 @@ namespace Tavbin.Tests
                 rounds++;
             }
             Assert.True(wrong == null, "round " + rounds + ": " + wrong);
-            Assert.True(rounds > 10 && calls > 1000, rounds + " rounds, " + calls + " calls");
+            Assert.True(rounds > 2 && calls > 100, rounds + " rounds, " + calls + " calls");
             Console.WriteLine("        {0} rounds, {1} calls completed, {2} refused as concurrent", rounds, calls, refused);
         }
 
