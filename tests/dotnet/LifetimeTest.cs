@@ -7,6 +7,7 @@ using System.IO;
 using System.Linq;
 using System.Runtime.InteropServices;
 using System.Threading;
+using Tavbin.Core;
 
 namespace Tavbin.Tests
 {
@@ -87,6 +88,22 @@ namespace Tavbin.Tests
             };
             for (int i = 0; i < calls.Length; i++)
                 Assert.Throws<ObjectDisposedException>(calls[i], "call " + i + " after Dispose");
+        }
+
+        // Dispose lets go of the handle and the pin at once, not at the next collection.
+        [Test]
+        static void DisposeReleasesAtOnce()
+        {
+            int before = Checks.Held;
+            var w = new Writer();
+            var r = new Reader(new byte[4]);
+            Reader sub = r.Sub(2);
+            Assert.True(Checks.Held > before, "held while open");
+            w.Dispose();
+            r.Dispose();
+            Assert.True(Checks.Held > before, "the parent's bytes held for its sub-reader");
+            sub.Dispose();
+            Assert.Equal(before, Checks.Held, "nothing held once all are disposed");
         }
 
         // A disposed reader refuses every call at once, though a reader cut from it
