@@ -150,6 +150,7 @@ def main():
             built += 1
             if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 180, env) != 0:
                 killed += 1
+                print("killed: %s:%d (%s)" % (name, i + 1, what), flush=True)
             else:
                 alive.append("%s:%d (%s): %s" % (name, i + 1, what, lines[i].strip()))
                 print("alive: " + alive[-1], flush=True)

@@ -290,6 +290,7 @@ namespace Tavbin.Tests
                 Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("U16At", r => r.U16At(3), r => r.U16At(3UL)),
                 Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("U64At", r => r.U64At(0), r => r.U64At(0UL)),
                 Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("LsbBitReader.Read", r => r.LsbBits().Read(9), r => r.LsbBits().Read(9u)),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("LsbBitReader.Read of 64", r => r.LsbBits().Read(64), r => r.LsbBits().Read(64u)),
             };
             foreach (var row in rows)
                 using (Reader a = new Reader(data), b = new Reader(data))
