@@ -272,6 +272,23 @@ namespace Tavbin.Tests
             }
         }
 
+        // Dispose does what Done does: the reader moves past the bytes bits were taken
+        // from, and no more bits are read.
+        [Test]
+        static void LsbBitReaderDisposeIsDone()
+        {
+            using (var r = new Reader(new byte[] { 0xFF, 0x01, 0x02 }))
+            {
+                LsbBitReader bits = r.LsbBits();
+                Equal(0x1FFUL, bits.Read(9), "9 bits");
+                bits.Dispose();
+                Equal(2UL, r.Tell(), "past both bytes a bit was taken from");
+                Fails(Status.InvalidArg, () => bits.Read(1), "Read after Dispose");
+                bits.Dispose();
+                Equal(2UL, r.Tell(), "a second Dispose moves nothing");
+            }
+        }
+
         // Counts and offsets as int: the same as ulong, a negative one refused.
         [Test]
         static void IntCountsAndOffsets()
