@@ -52,6 +52,24 @@ namespace Tavbin.Tests
             Assert.True(!array.IsAlive, "the array is unpinned once the reader is disposed");
         }
 
+#if NET
+        // A reader over memory unpins it when disposed.
+        [Test]
+        static void ReaderOverMemoryUnpinsWhenDisposed()
+        {
+            WeakReference array = OnAnotherThread(() =>
+            {
+                var data = new byte[] { 1, 2, 3, 4 };
+                var r = new Reader(new ReadOnlyMemory<byte>(data, 1, 3));
+                r.U8();
+                r.Dispose();
+                return new WeakReference(data);
+            });
+            CollectEverything();
+            Assert.True(!array.IsAlive, "the memory is unpinned once the reader is disposed");
+        }
+#endif
+
         // An open that fails lets go of the array at once.
         [Test]
         static void FailedOpenUnpins()
