@@ -281,7 +281,9 @@ namespace Tavbin
 
         // --- Fixed-width values -----------------------------------------------------
 
-        // One body for the ten reads: read is the C function (Core/FastPath.cs).
+        // One body for the ten reads: read is the C function (Core/FastPath.cs). The
+        // reads are inlined where they are called, so that a loop of them finds the
+        // calling thread (a thread-static field) once, not once a read.
 #if NET
         // The thread the guard names (Core/Guard.cs) marks the guard busy and reads
         // without an interlocked operation; any other call takes the guard.
@@ -292,7 +294,7 @@ namespace Tavbin
             Slot me = Slot.Current;
             if (guard.fast == me)
             {
-                guard.busy = 1;
+                Volatile.Write(ref guard.busy, 1);
                 if (Volatile.Read(ref guard.fast) == me)
                 {
                     T v;
@@ -358,33 +360,43 @@ namespace Tavbin
         /// <summary>An unsigned byte. TavbinException: Eof at the end (this and every
         /// fixed-width read; the cursor is then past a partly read byte, if any, and no
         /// further).</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public byte U8() => Fixed<byte>(FastPath.tavbin_u8, "Reader.U8");
 
         /// <summary>A signed byte.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public sbyte I8() => Fixed<sbyte>(FastPath.tavbin_i8, "Reader.I8");
 
         /// <summary>A 16-bit unsigned integer in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public ushort U16() => Fixed<ushort>(FastPath.tavbin_u16, "Reader.U16");
 
         /// <summary>A 16-bit two's complement integer in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public short I16() => Fixed<short>(FastPath.tavbin_i16, "Reader.I16");
 
         /// <summary>A 32-bit unsigned integer in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public uint U32() => Fixed<uint>(FastPath.tavbin_u32, "Reader.U32");
 
         /// <summary>A 32-bit two's complement integer in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public int I32() => Fixed<int>(FastPath.tavbin_i32, "Reader.I32");
 
         /// <summary>An IEEE 754 binary32 value in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public float F32() => Fixed<float>(FastPath.tavbin_f32, "Reader.F32");
 
         /// <summary>A 64-bit unsigned integer in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public ulong U64() => Fixed<ulong>(FastPath.tavbin_u64, "Reader.U64");
 
         /// <summary>A 64-bit two's complement integer in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public long I64() => Fixed<long>(FastPath.tavbin_i64, "Reader.I64");
 
         /// <summary>An IEEE 754 binary64 value in the reader's byte order.</summary>
+        [MethodImpl(MethodImplOptions.AggressiveInlining)]
         public double F64() => Fixed<double>(FastPath.tavbin_f64, "Reader.F64");
 
         /// <summary>A 24-bit unsigned integer in the reader's byte order.</summary>
