@@ -287,6 +287,11 @@ namespace Tavbin.Tests
                 bits.Dispose();
                 Equal(2UL, r.Tell(), "a second Dispose moves nothing");
             }
+            var reader = new Reader(new byte[2]);
+            LsbBitReader left = reader.LsbBits();
+            reader.Dispose();
+            left.Dispose(); // the reader is gone: nothing to move
+            Fails(Status.InvalidArg, () => left.Read(1), "Read after Dispose of a disposed reader's bits");
         }
 
         // Counts and offsets as int: the same as ulong, a negative one refused.
