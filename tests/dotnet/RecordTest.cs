@@ -294,6 +294,28 @@ namespace Tavbin.Tests
             Fails(Status.InvalidArg, () => left.Read(1), "Read after Dispose of a disposed reader's bits");
         }
 
+        // The writer's 16-bit counts, 24-bit values and patches follow SetEndian, and a
+        // count at its limit is accepted.
+        [Test]
+        static void WriterOrderAndCountLimits()
+        {
+            using (var w = new Writer(0, Endian.Big))
+            {
+                w.StringU16(new byte[] { 0x61 });
+                w.SetEndian(Endian.Little);
+                w.StringU16(new byte[] { 0x62, 0x63 });
+                w.U24(0x010203);
+                w.PatchU16(0, 0x0102);
+                Bytes(Of("02 01 61 02 00 62 63 03 02 01"), w.ToArray(), "a 16-bit count in each order, then patched");
+                w.StringU8(new byte[255]);
+                w.StringU16(new byte[65535]);
+                Equal(10UL + 256 + 65537, w.Length, "counts at their limits");
+                Fails(Status.InvalidArg, () => w.SetEndian((Endian)2), "SetEndian(2)");
+                w.U24(0x040506);
+                Bytes(Of("06 05 04"), w.ToArray().Skip(w.ToArray().Length - 3).ToArray(), "the order kept after a refused SetEndian");
+            }
+        }
+
         // Counts and offsets as int: the same as ulong, a negative one refused.
         [Test]
         static void IntCountsAndOffsets()
