@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
-"""Mutation pass over the C# binding: applies one small change at a time to
-dotnet/Tavbin.cs (the part Mono compiles), rebuilds it with mcs and runs the Mono
-suite on it. A mutant the suite still passes is alive: a fault the tests would miss.
+"""Mutation pass over the C# binding: applies one small change at a time to one
+of its files (the part Mono compiles), rebuilds the binding with mcs and runs the
+Mono suite on it. A mutant the suite still passes is alive: a fault the tests would
+miss.
 
-    tools/mutate_csharp.py [BUILD_DIR]     (default build/default, already built)
+    tools/mutate_csharp.py [BUILD_DIR [FILE...]]
+        (default build/default, already built; every file of the binding)
+
+FILE is a path under dotnet/, as Reader.cs or Core/Guard.cs. The stress test runs
+for 300 ms a mutant (TAVBIN_STRESS_MS).
 
 Prints each live mutant and the counts; exits 0 whatever it finds.
 """
@@ -16,7 +21,15 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default"))
-SOURCE = os.path.join(ROOT, "dotnet", "Tavbin.cs")
+DOTNET = os.path.join(ROOT, "dotnet")
+SOURCES = sorted(
+    os.path.relpath(os.path.join(d, f), DOTNET)
+    for d, _, files in os.walk(DOTNET)
+    if os.sep + "obj" not in d and os.sep + "bin" not in d
+    for f in files
+    if f.endswith(".cs")
+)
+CHOSEN = sys.argv[2:] or SOURCES
 TESTS = [
     os.path.join(ROOT, "tests", "dotnet", f)
     for f in (
@@ -46,8 +59,8 @@ SWAPS = [
     (r"- 1\b", "- 0", "- 1 to - 0"),
     (r"\(s \| \(int\)bitPos\) != 0", "(int)bitPos != 0", "status check removed"),
     (
-        r"Native\.tavbin_ascii\(r, p, n\) : Native\.tavbin_bytes\(r, p, n\)",
-        "Native.tavbin_bytes(r, p, n) : Native.tavbin_ascii(r, p, n)",
+        r"NativeMethods\.tavbin_ascii\(r, p, n\) : NativeMethods\.tavbin_bytes\(r, p, n\)",
+        "NativeMethods.tavbin_bytes(r, p, n) : NativeMethods.tavbin_ascii(r, p, n)",
         "Ascii and Bytes swapped",
     ),
 ]
@@ -88,17 +101,16 @@ def mutants(lines):
             yield i, "statement deleted", re.sub(r"\S.*$", ";", line)
 
 
-def run(cmd, cwd, timeout):
+def run(cmd, cwd, timeout, env=None):
     try:
         return subprocess.run(
-            cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout
+            cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout, env=env
         ).returncode
     except subprocess.TimeoutExpired:
         return -1
 
 
 def main():
-    lines = open(SOURCE).read().split("\n")
     work = tempfile.mkdtemp(prefix="tavbin-mutants-")
     with open(os.path.join(work, "Tavbin.dll.config"), "w") as f:
         f.write('<configuration><dllmap dll="binary-read-util" target="%s"/></configuration>\n' % MODULE)
@@ -108,38 +120,40 @@ def main():
         MODULE,
         os.path.join(ROOT, "tests", "vectors", "record.txt"),
     ]
+    sources = {name: open(os.path.join(DOTNET, name)).read().split("\n") for name in SOURCES}
+    env = dict(os.environ, TAVBIN_STRESS_MS="300")
     total = built = killed = 0
     alive = []
-    for i, what, mutated in mutants(lines):
-        total += 1
-        copy = list(lines)
-        copy[i] = mutated
-        with open(os.path.join(work, "Tavbin.cs"), "w") as f:
-            f.write("\n".join(copy))
-        if (
-            run(
-                [
-                    "mcs",
-                    "-langversion:7",
-                    "-target:library",
-                    "-nowarn:162,219,429",
-                    "-out:Tavbin.dll",
-                    "Tavbin.cs",
-                ],
-                work,
-                120,
-            )
-            != 0
-        ):
-            continue
-        if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
-            continue
-        built += 1
-        if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 180) != 0:
-            killed += 1
-        else:
-            alive.append("line %d (%s): %s" % (i + 1, what, lines[i].strip()))
-            print("alive: " + alive[-1], flush=True)
+    for name in CHOSEN:
+        lines = sources[name]
+        for i, what, mutated in mutants(lines):
+            total += 1
+            for other, text in sources.items():
+                path = os.path.join(work, "src", other)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                copy = list(text)
+                if other == name:
+                    copy[i] = mutated
+                with open(path, "w") as f:
+                    f.write("\n".join(copy))
+            compile_binding = [
+                "mcs",
+                "-langversion:7",
+                "-target:library",
+                "-nowarn:162,219,429",
+                "-out:Tavbin.dll",
+            ]
+            if run(compile_binding + [os.path.join("src", n) for n in SOURCES], work, 120) != 0:
+                continue
+            if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
+                continue
+            built += 1
+            if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 180, env) != 0:
+                killed += 1
+                print("killed: %s:%d (%s)" % (name, i + 1, what), flush=True)
+            else:
+                alive.append("%s:%d (%s): %s" % (name, i + 1, what, lines[i].strip()))
+                print("alive: " + alive[-1], flush=True)
     shutil.rmtree(work)
     print("%d mutants, %d compiled, %d killed, %d alive" % (total, built, killed, len(alive)))
 

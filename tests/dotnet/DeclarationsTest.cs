@@ -1,5 +1,6 @@
-// DeclarationsTest.cs - Native against the module's export list and tavbin.h: one
-// wrong width in a DllImport corrupts calls silently, so every type is checked.
+// DeclarationsTest.cs - NativeMethods and FastPath against the module's export list
+// and tavbin.h: one wrong width in a declaration corrupts calls silently, so every
+// type is checked, of every declaration anywhere in the binding.
 
 using System;
 using System.Collections.Generic;
@@ -8,15 +9,33 @@ using System.Linq;
 using System.Reflection;
 using System.Runtime.InteropServices;
 using System.Text.RegularExpressions;
+using Tavbin.Core;
+using Tavbin.Core.Handles;
 
 namespace Tavbin.Tests
 {
     static class DeclarationsTest
     {
-        // The declarations, without what the source generator adds beside them.
-        static MethodInfo[] Declared() =>
-            typeof(Native).GetMethods(BindingFlags.NonPublic | BindingFlags.Static | BindingFlags.DeclaredOnly)
-                .Where(m => m.Name.StartsWith("tavbin")).ToArray();
+        const BindingFlags Everything = BindingFlags.Public | BindingFlags.NonPublic | BindingFlags.Static |
+                                        BindingFlags.Instance | BindingFlags.DeclaredOnly;
+
+        // Every type of the binding, nested ones included.
+        static Type[] Types() => typeof(Reader).Assembly.GetTypes();
+
+        // Every platform call declared anywhere in the binding, and every method or
+        // field named for a C function: all must be NativeMethods' one list (or
+        // FastPath's entries, checked below).
+        static MethodInfo[] Declared()
+        {
+            var imports = Types().SelectMany(t => t.GetMethods(Everything))
+                .Where(m => (m.Attributes & MethodAttributes.PinvokeImpl) != 0 || m.Name.StartsWith("tavbin")).ToArray();
+            foreach (MethodInfo m in imports)
+                Assert.True(m.DeclaringType == typeof(NativeMethods), m.DeclaringType.FullName + "." + m.Name + " declared outside NativeMethods");
+            var fields = Types().SelectMany(t => t.GetFields(Everything)).Where(f => f.Name.StartsWith("tavbin"));
+            foreach (FieldInfo f in fields)
+                Assert.True(f.DeclaringType == typeof(FastPath), f.DeclaringType.FullName + "." + f.Name + " outside FastPath");
+            return imports;
+        }
 
         // The interface's names, sorted and joined by spaces.
         static string Exports()
@@ -36,22 +55,11 @@ namespace Tavbin.Tests
             foreach (MethodInfo m in Declared())
             {
                 var import = (DllImportAttribute)Attribute.GetCustomAttribute(m, typeof(DllImportAttribute));
-#if NET
-                // Generated declarations (a blittable one becomes a DllImport itself): the
-                // name, the convention and the entry point checked on the module itself.
-                var generated = m.GetCustomAttribute<LibraryImportAttribute>();
-                Assert.True(generated != null, m.Name + " is a LibraryImport");
-                Assert.Equal("binary-read-util", generated.LibraryName, m.Name);
-                var conv = m.GetCustomAttribute<System.Runtime.InteropServices.UnmanagedCallConvAttribute>();
-                Assert.True(conv != null && conv.CallConvs.SequenceEqual(new[] { typeof(System.Runtime.CompilerServices.CallConvCdecl) }), m.Name + " is cdecl");
-                Assert.True(NativeLibrary.GetExport(NativeLibrary.Load(Runner.ModulePath), m.Name) != IntPtr.Zero, m.Name + " exported");
-#else
                 Assert.True(import != null, m.Name + " is a DllImport");
                 Assert.Equal("binary-read-util", import.Value, m.Name);
                 Assert.Equal(CallingConvention.Cdecl, import.CallingConvention, m.Name);
                 Assert.True(import.ExactSpelling, m.Name + " ExactSpelling");
                 Marshal.Prelink(m); // throws if the module lacks the entry point
-#endif
             }
         }
 
@@ -64,8 +72,8 @@ namespace Tavbin.Tests
             ["tavbin_status"] = typeof(int), ["tavbin_endian"] = typeof(uint),
         };
 
-        // The C# type a C type must be declared as: handles as their SafeHandle (the raw
-        // pointer in the close functions), outputs as out, other pointers as IntPtr.
+        // The C# type a C type must be declared as: a handle returned as its SafeHandle,
+        // passed as its raw pointer; outputs as out, other pointers as IntPtr.
         static Type Expected(string cType, string function, bool isReturn)
         {
             string t = Regex.Replace(cType.Replace("const", ""), @"\s+", "");
@@ -74,7 +82,7 @@ namespace Tavbin.Tests
             t = t.TrimEnd('*');
             if (t == "tavbin_reader" || t == "tavbin_writer")
             {
-                if (isReturn || !function.EndsWith("_close"))
+                if (isReturn)
                     return t == "tavbin_reader" ? typeof(ReaderHandle) : typeof(WriterHandle);
                 return typeof(IntPtr);
             }
@@ -93,8 +101,8 @@ namespace Tavbin.Tests
             foreach (string[] d in found)
             {
                 string name = d[0];
-                MethodInfo m = typeof(Native).GetMethod(name, BindingFlags.NonPublic | BindingFlags.Static);
-                Assert.True(m != null, name + " declared in Native");
+                MethodInfo m = typeof(NativeMethods).GetMethod(name, BindingFlags.NonPublic | BindingFlags.Static);
+                Assert.True(m != null, name + " declared in NativeMethods");
                 Assert.Equal(Expected(d[1], name, true), m.ReturnType, name + " returns");
                 string[] cParams = d.Skip(2).ToArray();
                 ParameterInfo[] ps = m.GetParameters();
@@ -108,12 +116,38 @@ namespace Tavbin.Tests
             }
         }
 
+        // The fixed-width reads' entries: each a C function declared in NativeMethods
+        // as int f(reader, out T), held with that T, and on .NET the module's own
+        // address of that function.
+        [Test]
+        static void FastPathEntriesAreTheDeclaredFunctions()
+        {
+            FieldInfo[] entries = typeof(FastPath).GetFields(BindingFlags.NonPublic | BindingFlags.Static)
+                .Where(f => f.Name.StartsWith("tavbin")).ToArray();
+            Assert.Equal(10, entries.Length, "fast path entries");
+            foreach (FieldInfo f in entries)
+            {
+                MethodInfo m = typeof(NativeMethods).GetMethod(f.Name, BindingFlags.NonPublic | BindingFlags.Static);
+                Assert.True(m != null, f.Name + " declared in NativeMethods");
+                ParameterInfo[] ps = m.GetParameters();
+                Assert.True(m.ReturnType == typeof(int) && ps.Length == 2 && ps[0].ParameterType == typeof(IntPtr) && ps[1].IsOut,
+                            f.Name + " is int f(reader, out T)");
+                Assert.True(f.FieldType.IsGenericType && f.FieldType.GetGenericTypeDefinition() == typeof(FixedRead<>),
+                            f.Name + " is a FixedRead");
+                Assert.Equal(ps[1].ParameterType.GetElementType(), f.FieldType.GetGenericArguments()[0], f.Name + "'s value type");
+#if NET
+                IntPtr entry = (IntPtr)f.FieldType.GetField("Entry", BindingFlags.NonPublic | BindingFlags.Instance).GetValue(f.GetValue(null));
+                Assert.Equal(NativeLibrary.GetExport(NativeLibrary.Load(Runner.ModulePath), f.Name), entry, f.Name + "'s address");
+#endif
+            }
+        }
+
         [Test]
         static void LinuxNameIsTheOneTheBuildGives()
         {
             string built = Environment.GetEnvironmentVariable("TAVBIN_MODULE_NAME");
             if (built != null)
-                Assert.Equal(built, Native.LinuxInstalledName, "the module's installed name");
+                Assert.Equal(built, NativeMethods.LinuxInstalledName, "the module's installed name");
         }
 
         [Test]
@@ -135,6 +169,8 @@ namespace Tavbin.Tests
             {
                 Assert.Equal(texts[s], Library.StrError(s), "StrError(" + s + ")");
                 Assert.Equal(texts[s], new TavbinException((Status)s).Message, "message of " + (Status)s);
+                Assert.Equal("Reader.U16: " + texts[s] + " at offset 12", new TavbinException((Status)s, 12, "Reader.U16").Message,
+                             "message of " + (Status)s + " with its method");
             }
             foreach (int s in new[] { -1, 6, int.MinValue, int.MaxValue })
                 Assert.Equal("unknown", Library.StrError(s), "StrError(" + s + ")");

@@ -3,9 +3,13 @@
 // net8.0 and later the span and memory calls.
 
 using System;
+#if NET
+using System.Runtime.InteropServices;
+#endif
 using System.Collections.Generic;
 using System.Linq;
 using static Tavbin.Tests.Assert;
+using Tavbin.Core;
 
 namespace Tavbin.Tests
 {
@@ -64,11 +68,14 @@ namespace Tavbin.Tests
                         {
                             if (!partly && group.Item1 == Status.Eof)
                                 r.U8(); // now at the very end
-                            ulong tell = r.Tell();
+                            // An absolute read's offset is the one it was given.
+                            string method = row.Key.Split('(', '<')[0];
+                            ulong at = method.EndsWith("At") ? ulong.Parse(row.Key.Split('(', ')')[1]) : r.Tell();
                             TavbinException e = Throws<TavbinException>(() => row.Value(r), what);
                             Equal(group.Item1, e.Status, what + ": status");
-                            Equal(tell, e.Offset, what + ": offset");
-                            Equal(Library.StrError((int)group.Item1), e.Message, what + ": message");
+                            Equal(at, e.Offset, what + ": offset");
+                            Equal("Reader." + method + ": " + Library.StrError((int)group.Item1) + " at offset " + at, e.Message,
+                                  what + ": message");
                         }
                     }
         }
@@ -239,7 +246,181 @@ namespace Tavbin.Tests
             sub.Dispose();
         }
 
+        // A sub-reader's Origin places it in the outermost input; its failures name
+        // the method and its own offset.
+        [Test]
+        static void OriginsOfSubReaders()
+        {
+            using (var r = new Reader(new byte[] { 0, 1, 2, 3, 4, 5, 6, 7 }))
+            {
+                Equal(0UL, r.Origin, "a reader over an array");
+                r.Skip(2);
+                using (Reader a = r.Sub(5))
+                {
+                    a.U8();
+                    using (Reader b = a.Sub(3))
+                    {
+                        Equal(2UL, a.Origin, "a sub-reader's origin");
+                        Equal(3UL, b.Origin, "a sub-reader of a sub-reader");
+                        Equal((byte)3, b.U8(), "the byte at its origin");
+                        b.U16();
+                        TavbinException e = Throws<TavbinException>(() => b.U8(), "U8 at its end");
+                        Equal("Reader.U8: eof at offset 3", e.Message, "the sub-reader's own offset");
+                        Equal(6UL, b.Origin + e.Offset, "placed in the outermost input");
+                    }
+                }
+            }
+        }
+
+        // Dispose does what Done does: the reader moves past the bytes bits were taken
+        // from, and no more bits are read.
+        [Test]
+        static void LsbBitReaderDisposeIsDone()
+        {
+            using (var r = new Reader(new byte[] { 0xFF, 0x01, 0x02 }))
+            {
+                LsbBitReader bits = r.LsbBits();
+                Equal(0x1FFUL, bits.Read(9), "9 bits");
+                bits.Dispose();
+                Equal(2UL, r.Tell(), "past both bytes a bit was taken from");
+                Fails(Status.InvalidArg, () => bits.Read(1), "Read after Dispose");
+                bits.Dispose();
+                Equal(2UL, r.Tell(), "a second Dispose moves nothing");
+            }
+            var reader = new Reader(new byte[2]);
+            LsbBitReader left = reader.LsbBits();
+            reader.Dispose();
+            left.Dispose(); // the reader is gone: nothing to move
+            Fails(Status.InvalidArg, () => left.Read(1), "Read after Dispose of a disposed reader's bits");
+        }
+
+        // The writer's 16-bit counts, 24-bit values and patches follow SetEndian, and a
+        // count at its limit is accepted.
+        [Test]
+        static void WriterOrderAndCountLimits()
+        {
+            using (var w = new Writer(0, Endian.Big))
+            {
+                w.StringU16(new byte[] { 0x61 });
+                w.SetEndian(Endian.Little);
+                w.StringU16(new byte[] { 0x62, 0x63 });
+                w.U24(0x010203);
+                w.PatchU16(0, 0x0102);
+                Bytes(Of("02 01 61 02 00 62 63 03 02 01"), w.ToArray(), "a 16-bit count in each order, then patched");
+                w.StringU8(new byte[255]);
+                w.StringU16(new byte[65535]);
+                Equal(10UL + 256 + 65537, w.Length, "counts at their limits");
+                Fails(Status.InvalidArg, () => w.SetEndian((Endian)2), "SetEndian(2)");
+                w.U24(0x040506);
+                Bytes(Of("06 05 04"), w.ToArray().Skip(w.ToArray().Length - 3).ToArray(), "the order kept after a refused SetEndian");
+            }
+        }
+
+        // Counts and offsets as int: the same as ulong, a negative one refused.
+        [Test]
+        static void IntCountsAndOffsets()
+        {
+            byte[] data = { 0x61, 0x62, 0x00, 0x04, 0x05, 0x06, 0x07, 0x08 };
+            var rows = new[]
+            {
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("Skip", r => { r.Skip(2); return r.Tell(); }, r => { r.Skip(2UL); return r.Tell(); }),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("Seek", r => { r.Seek(3); return r.U8(); }, r => { r.Seek(3UL); return r.U8(); }),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("Bytes", r => Hex(r.Bytes(3)), r => Hex(r.Bytes(3UL))),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("Ascii", r => Hex(r.Ascii(2)), r => Hex(r.Ascii(2UL))),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("Bits", r => r.Bits(12), r => r.Bits(12u)),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("Sub", r => r.Sub(2).U16(), r => r.Sub(2UL).U16()),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("CString", r => Hex(r.CString(4)), r => Hex(r.CString(4UL))),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("CStringAt", r => Hex(r.CStringAt(1, 4)), r => Hex(r.CStringAt(1UL, 4UL))),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("U16At", r => r.U16At(3), r => r.U16At(3UL)),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("U64At", r => r.U64At(0), r => r.U64At(0UL)),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("LsbBitReader.Read", r => r.LsbBits().Read(9), r => r.LsbBits().Read(9u)),
+                Tuple.Create<string, Func<Reader, object>, Func<Reader, object>>("LsbBitReader.Read of 64", r => r.LsbBits().Read(64), r => r.LsbBits().Read(64u)),
+            };
+            foreach (var row in rows)
+                using (Reader a = new Reader(data), b = new Reader(data))
+                    Equal(row.Item3(b), row.Item2(a), row.Item1 + "(int) as " + row.Item1 + "(ulong)");
+            var negative = new Action<Reader>[]
+            {
+                r => r.Skip(-1), r => r.Seek(-1), r => r.Bytes(-1), r => r.Ascii(-1), r => r.Sub(-1), r => r.CString(-1),
+                r => r.CStringAt(-1, 1), r => r.CStringAt(0, -1), r => r.U8At(-1), r => r.U32At(-4),
+            };
+            using (var r = new Reader(data))
+                for (int i = 0; i < negative.Length; i++)
+                {
+                    Throws<ArgumentOutOfRangeException>(() => negative[i](r), "negative count " + i);
+                    Equal(0UL, r.Tell(), "nothing moved by negative count " + i);
+                }
+            using (var r = new Reader(data))
+            {
+                Equal(Status.InvalidArg, Throws<TavbinException>(() => r.Bits(-1), "Bits(-1)").Status, "Bits(-1) as Bits(0)");
+                Equal(Status.InvalidArg, Throws<TavbinException>(() => r.LsbBits().Read(65u), "Read(65u)").Status, "Read(65u)");
+            }
+        }
+
+        // Strings whose count over runs the limit or the data: nothing consumed, the
+        // bit position included, and Eof and InvalidArg recorded as the C reads would.
+        [Test]
+        static void PrefixedStringFailuresConsumeNothing()
+        {
+            var rows = new[]
+            {
+                Tuple.Create("StringU8 over its limit", Of("f0 05 61"), Status.TooLarge, (Action<Reader>)(r => r.StringU8(4))),
+                Tuple.Create("StringU8 past the end", Of("f0 05 61"), Status.Eof, (Action<Reader>)(r => r.StringU8())),
+                Tuple.Create("StringU16 past the end", Of("f0 00 02 61"), Status.Eof, (Action<Reader>)(r => r.StringU16())),
+                Tuple.Create("StringLeb128 count cut short", Of("f0 80"), Status.Eof, (Action<Reader>)(r => r.StringLeb128())),
+                Tuple.Create("Leb128U32 too large", Of("f0 ff ff ff ff 10"), Status.InvalidArg, (Action<Reader>)(r => r.Leb128U32())),
+                Tuple.Create("Sleb128I32 too long", Of("f0 80 80 80 80 80 00"), Status.InvalidArg, (Action<Reader>)(r => r.Sleb128I32())),
+            };
+            foreach (var row in rows)
+                using (var r = new Reader(row.Item2))
+                {
+                    r.Bits(4);
+                    Fails(row.Item3, () => row.Item4(r), row.Item1);
+                    Equal(0UL, r.Tell(), row.Item1 + ": the cursor");
+                    if (row.Item3 != Status.TooLarge)
+                        Equal(row.Item3, r.LastError, row.Item1 + ": recorded");
+                    Equal(0UL, r.Bits(4), row.Item1 + ": the rest of the partly read byte still there");
+                }
+            using (var w = new Writer())
+            {
+                w.U8(9);
+                Fails(Status.TooLarge, () => w.StringU8(new byte[256]), "Writer.StringU8 of 256 bytes");
+                Fails(Status.TooLarge, () => w.StringU16(new byte[65536]), "Writer.StringU16 of 65536 bytes");
+                Equal(1UL, w.Length, "nothing appended");
+                w.StringU16(new byte[300]);
+                w.StringLeb128(new byte[300]);
+                Equal(1UL + 302 + 302, w.Length, "a 16-bit and a two-byte LEB128 count");
+            }
+        }
+
 #if NET
+        // The ...Memory reads return slices of the caller's own memory, read as their
+        // namesakes read.
+        [Test]
+        static void SlicesOfTheInput()
+        {
+            byte[] backing = Of("ff 03 61 62 63 6e 61 6d 65 00 00 02 68 69 00 00 00 01 7a 02 79 78");
+            using (var r = new Reader(new ReadOnlyMemory<byte>(backing, 1, backing.Length - 1)))
+            {
+                ReadOnlyMemory<byte> s = r.StringU8Memory();
+                True(MemoryMarshal.TryGetArray(s, out ArraySegment<byte> seg) && seg.Array == backing && seg.Offset == 2 && seg.Count == 3,
+                     "StringU8Memory is a slice of the input");
+                Bytes(Of("6e 61 6d 65"), r.CStringMemory(9).ToArray(), "CStringMemory");
+                Bytes(Of("61 62 63 6e 61 6d 65"), r.CStringAtMemory(1, 9).ToArray(), "CStringAtMemory at an offset in the memory");
+                Bytes(Of("68 69"), r.StringU16Memory().ToArray(), "StringU16Memory");
+                Bytes(Of("7a"), r.StringU32Memory().ToArray(), "StringU32Memory");
+                using (Reader sub = r.Sub(3))
+                {
+                    Bytes(Of("79 78"), sub.StringLeb128Memory().ToArray(), "StringLeb128Memory of a sub-reader");
+                    Fails(Status.Eof, () => sub.BytesMemory(1), "BytesMemory past the end");
+                }
+                r.Seek(1);
+                Bytes(Of("61 62 63"), r.AsciiMemory(3).ToArray(), "AsciiMemory");
+                Bytes(Of("6e"), r.BytesMemory(1).ToArray(), "BytesMemory");
+                Fails(Status.TooLarge, () => r.CStringMemory(2), "CStringMemory over its limit");
+            }
+        }
+
         [Test]
         static void SpansAndMemory()
         {

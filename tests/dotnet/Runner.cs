@@ -9,6 +9,7 @@ using System;
 using System.Collections.Generic;
 using System.Linq;
 using System.Reflection;
+using Tavbin.Core;
 
 namespace Tavbin.Tests
 {
@@ -44,12 +45,16 @@ namespace Tavbin.Tests
             throw new Failure($"{what}: expected {typeof(T).Name}, nothing thrown");
         }
 
-        // The call fails with this status, as the exception's Status and as its message.
+        // The call fails with this status, as the exception's Status and in its message,
+        // which names the method (of Reader, Writer, LsbBitReader or Library) and the
+        // offset.
         public static void Fails(Status status, Action action, string what)
         {
             TavbinException e = Throws<TavbinException>(action, what);
             Equal(status, e.Status, what);
-            Equal(Library.StrError((int)status), e.Message, what + " (message)");
+            True(e.Where != null && System.Text.RegularExpressions.Regex.IsMatch(e.Where, @"^(new )?(Reader|Writer|LsbBitReader|Library)(\.[A-Z]\w*)?$"),
+                 what + ": the method named, not " + e.Where);
+            Equal(e.Where + ": " + Library.StrError((int)status) + " at offset " + e.Offset, e.Message, what + " (message)");
         }
 
         public static string Hex(byte[] b) => BitConverter.ToString(b);

@@ -6,6 +6,7 @@ using System;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
+using Tavbin.Core;
 using Xunit;
 
 [assembly: CollectionBehavior(DisableTestParallelization = true)]

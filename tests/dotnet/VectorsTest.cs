@@ -184,6 +184,13 @@ namespace Tavbin.Tests
                             case "u24": got = Text(r.U24()); break;
                             case "i24": got = Text(r.I24()); break;
                             case "cstring": got = ToHex(r.CString(U(args[0]))); break;
+                            case "cstring_at": got = ToHex(r.CStringAt(U(args[0]), U(args[1]))); break;
+                            case "string_u8": got = ToHex(r.StringU8(U(args[0]))); break;
+                            case "string_u16": got = ToHex(r.StringU16(U(args[0]))); break;
+                            case "string_u32": got = ToHex(r.StringU32(U(args[0]))); break;
+                            case "string_leb128": got = ToHex(r.StringLeb128(U(args[0]))); break;
+                            case "leb128_u32": got = Text(r.Leb128U32()); break;
+                            case "sleb128_i32": got = Text(r.Sleb128I32()); break;
                             case "sub":
                                 using (Reader s = r.Sub(U(args[0])))
                                     got = ToHex(s.Bytes(s.Size));
@@ -212,6 +219,10 @@ namespace Tavbin.Tests
                             case "w.u32": w.U32((uint)U(args[0])); got = ""; break;
                             case "w.u64": w.U64(U(args[0])); got = ""; break;
                             case "w.sleb128": w.Sleb128(I(args[0])); got = ""; break;
+                            case "w.string_u8": w.StringU8(FromHex(args[0])); got = ""; break;
+                            case "w.string_u16": w.StringU16(FromHex(args[0])); got = ""; break;
+                            case "w.string_u32": w.StringU32(FromHex(args[0])); got = ""; break;
+                            case "w.string_leb128": w.StringLeb128(FromHex(args[0])); got = ""; break;
                             case "w.u24": w.U24((uint)U(args[0])); got = ""; break;
                             case "w.i24": w.I24((int)I(args[0])); got = ""; break;
                             case "w.array": WriteArray(w, args[0], args.Skip(1).ToArray()); got = ""; break;
@@ -222,7 +233,7 @@ namespace Tavbin.Tests
                             case "zigzag_decode": got = Text(Library.ZigzagDecode(U(args[0]))); break;
                             default: throw new Failure(where + ": no C# for the call " + op);
                         }
-                        if (!op.StartsWith("lsb") && op != "bits" && !op.StartsWith("w.") && !op.StartsWith("zigzag"))
+                        if (!op.StartsWith("lsb") && op != "bits" && !op.StartsWith("w.") && !op.StartsWith("zigzag") && !op.EndsWith("_at"))
                             partial = 0;
                         if (expected == null)
                             throw new Failure($"{where}: {op} succeeded with {got}, expected {outcome[0]}");
@@ -234,8 +245,9 @@ namespace Tavbin.Tests
                             throw new Failure($"{where}: {op} failed with {e.Status} at {e.Offset}, expected ok {expected}");
                         Assert.True(Statuses.ContainsKey(outcome[0]), where + ": a status the file does not define");
                         Assert.Equal(Statuses[outcome[0]], e.Status, where + ": status");
+                        // An absolute read's offset is the one it was given.
                         if (!op.StartsWith("w.") && r != null)
-                            Assert.Equal(lsbCall ? lsbStart + lsbPos / 8 : before, e.Offset, where + ": offset");
+                            Assert.Equal(lsbCall ? lsbStart + lsbPos / 8 : op.EndsWith("_at") ? U(args[0]) : before, e.Offset, where + ": offset");
                         if (op == "bits" && e.Status == Status.Eof)
                             partial = 0;
                         if (viaCursor)
