@@ -359,27 +359,30 @@ namespace Tavbin.Tests
 
         // Strings whose count over runs the limit or the data: nothing consumed, the
         // bit position included, and Eof and InvalidArg recorded as the C reads would.
+        // The 32-bit LEB128 reads, as Sleb128, skip a partly read byte first and leave
+        // it skipped (Item5: the cursor after the failure).
         [Test]
         static void PrefixedStringFailuresConsumeNothing()
         {
             var rows = new[]
             {
-                Tuple.Create("StringU8 over its limit", Of("f0 05 61"), Status.TooLarge, (Action<Reader>)(r => r.StringU8(4))),
-                Tuple.Create("StringU8 past the end", Of("f0 05 61"), Status.Eof, (Action<Reader>)(r => r.StringU8())),
-                Tuple.Create("StringU16 past the end", Of("f0 00 02 61"), Status.Eof, (Action<Reader>)(r => r.StringU16())),
-                Tuple.Create("StringLeb128 count cut short", Of("f0 80"), Status.Eof, (Action<Reader>)(r => r.StringLeb128())),
-                Tuple.Create("Leb128U32 too large", Of("f0 ff ff ff ff 10"), Status.InvalidArg, (Action<Reader>)(r => r.Leb128U32())),
-                Tuple.Create("Sleb128I32 too long", Of("f0 80 80 80 80 80 00"), Status.InvalidArg, (Action<Reader>)(r => r.Sleb128I32())),
+                Tuple.Create("StringU8 over its limit", Of("f0 05 61"), Status.TooLarge, (Action<Reader>)(r => r.StringU8(4)), 0UL),
+                Tuple.Create("StringU8 past the end", Of("f0 05 61"), Status.Eof, (Action<Reader>)(r => r.StringU8()), 0UL),
+                Tuple.Create("StringU16 past the end", Of("f0 00 02 61"), Status.Eof, (Action<Reader>)(r => r.StringU16()), 0UL),
+                Tuple.Create("StringLeb128 count cut short", Of("f0 80"), Status.Eof, (Action<Reader>)(r => r.StringLeb128()), 0UL),
+                Tuple.Create("Leb128U32 too large", Of("f0 ff ff ff ff 10"), Status.InvalidArg, (Action<Reader>)(r => r.Leb128U32()), 1UL),
+                Tuple.Create("Sleb128I32 too long", Of("f0 80 80 80 80 80 00"), Status.InvalidArg, (Action<Reader>)(r => r.Sleb128I32()), 1UL),
             };
             foreach (var row in rows)
                 using (var r = new Reader(row.Item2))
                 {
                     r.Bits(4);
                     Fails(row.Item3, () => row.Item4(r), row.Item1);
-                    Equal(0UL, r.Tell(), row.Item1 + ": the cursor");
+                    Equal(row.Item5, r.Tell(), row.Item1 + ": the cursor");
                     if (row.Item3 != Status.TooLarge)
                         Equal(row.Item3, r.LastError, row.Item1 + ": recorded");
-                    Equal(0UL, r.Bits(4), row.Item1 + ": the rest of the partly read byte still there");
+                    if (row.Item5 == 0)
+                        Equal(0UL, r.Bits(4), row.Item1 + ": the rest of the partly read byte still there");
                 }
             using (var w = new Writer())
             {
