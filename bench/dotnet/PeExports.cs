@@ -67,11 +67,8 @@ public static class TavbinPe
 
     // The three calls PE reading leans on, written over today's reader; the binding's
     // CString at an offset and zero-copy reads make each of them a single call.
-    static string NameAt(Reader r, ulong offset)
-    {
-        r.Seek(offset);
-        return Pe.Ascii(r.CString(Pe.MaxName));
-    }
+    // One call, the cursor unmoved, the name a slice of the file: no array per name.
+    static string NameAt(Reader r, ulong offset) => Pe.Ascii(r.CStringAtMemory(offset, Pe.MaxName).Span);
 
     static Reader SubAt(Reader r, ulong offset, ulong n)
     {

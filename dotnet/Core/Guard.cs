@@ -126,7 +126,11 @@ namespace Tavbin.Core
                 spin.SpinOnce();
             }
 #if NET
-            if (fast != Slot.None)
+            // The named thread disposing needs no flush: it is not inside a read of
+            // its own. Any other name is taken away as another thread's call takes it.
+            if (fast == Slot.Current)
+                fast = Slot.None;
+            else if (fast != Slot.None)
                 Revoke();
 #endif
             return true;
