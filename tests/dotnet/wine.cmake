@@ -38,11 +38,15 @@ string(REPLACE "WINEDLLOVERRIDES=mscoree,mshtml=" "WINEDLLOVERRIDES=mshtml=" EMU
 # Windows paths of the host's files, through the drive Wine maps the root to.
 set(args Z:${SOURCE_DIR}/abi/exports.txt Z:${DECLARATIONS} Z:${publish}/binary-read-util.dll
     Z:${SOURCE_DIR}/tests/vectors/record.txt)
-execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TAVBIN_LIBRARY --unset=TAVBIN_VECTORS
-                        --unset=TAVBIN_MODULE_NAME DOTNET_CLI_TELEMETRY_OPTOUT=1
-                        ${EMULATOR} ${publish}/TavbinTests.exe ${args}
-                WORKING_DIRECTORY ${WORK} INPUT_FILE /dev/null TIMEOUT 600
-                RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE out)
+# The output goes to a file, not a pipe: the wineserver keeps the handles of a
+# program that has exited open for a while (or, with services still running, for
+# good), and a pipe would hold this run until its timeout.
+set(log ${WORK}/wine-run.log)
+execute_process(COMMAND /usr/bin/env -u TAVBIN_LIBRARY -u TAVBIN_VECTORS -u TAVBIN_MODULE_NAME
+                        DOTNET_CLI_TELEMETRY_OPTOUT=1 ${EMULATOR} ${publish}/TavbinTests.exe ${args}
+                WORKING_DIRECTORY ${WORK} INPUT_FILE /dev/null OUTPUT_FILE ${log} ERROR_FILE ${log}
+                TIMEOUT 600 RESULT_VARIABLE code)
+file(READ ${log} out)
 message("${out}")
 if(NOT code EQUAL 0)
   message(FATAL_ERROR "the tests failed under Wine (${code})")
