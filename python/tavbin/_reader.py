@@ -588,8 +588,8 @@ def {name}(self, offset):
         alignment) if fewer bytes remain than all of them need."""
         count = check_int(count, 0, U64_MAX, "count")
         record, view, pos = self._records(fmt, count, "unpack_many")
-        if not record.size:
-            return [()] * count
+        if not record.size:  # no bytes, but maybe fields: "0s" is (b"",)
+            return [record.unpack(b"")] * count
         return list(record.iter_unpack(view[pos : pos + record.size * count]))
 
     def lsb_bits(self) -> LsbBits:
