@@ -180,9 +180,9 @@ def load(version: str, name: str, runtime: Any) -> Any:
     sys.modules["kaitaistruct"] = runtime
     try:
         path = os.path.join(OUT, version, name + ".py")
-        spec = importlib.util.spec_from_file_location(f"{name}_{runtime.__name__}_{version}", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        location = importlib.util.spec_from_file_location(f"{name}_{runtime.__name__}_{version}", path)
+        module = importlib.util.module_from_spec(location)
+        location.loader.exec_module(module)
     finally:
         sys.modules["kaitaistruct"] = saved
     return getattr(module, "".join(p.capitalize() for p in name.split("_")))

@@ -42,9 +42,9 @@ def load(version, name, runtime):
     saved = sys.modules.get("kaitaistruct")
     sys.modules["kaitaistruct"] = runtime
     try:
-        spec = importlib.util.spec_from_file_location(f"kt_{runtime.__name__}_{version}_{name}", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        location = importlib.util.spec_from_file_location(f"kt_{runtime.__name__}_{version}_{name}", path)
+        module = importlib.util.module_from_spec(location)
+        location.loader.exec_module(module)
     finally:
         sys.modules["kaitaistruct"] = saved
     return getattr(module, "".join(part.capitalize() for part in name.split("_")))
