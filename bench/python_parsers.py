@@ -28,6 +28,7 @@ import zipfile
 from typing import Any, Callable, Dict, List, Tuple
 
 import tavbin
+from python_read import cpu_name  # beside this script
 from tavbin import _reader
 
 PATHS = [("ctypes", _reader.Reader)]
@@ -289,17 +290,6 @@ def elf_files(paths: List[str], limit: int) -> List[bytes]:
         if data[:6] == b"\x7fELF\x02\x01":
             out.append(data)
     return out
-
-
-def cpu_name() -> str:
-    try:
-        with open("/proc/cpuinfo", encoding="ascii", errors="replace") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or "unknown CPU"
 
 
 def main() -> None:
