@@ -148,7 +148,7 @@ def main():
             if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
                 continue
             built += 1
-            if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 180, env) != 0:
+            if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 60, env) != 0:
                 killed += 1
                 print("killed: %s:%d (%s)" % (name, i + 1, what), flush=True)
             else:

@@ -7,10 +7,12 @@
 // interlocked compare-exchange of the state, Idle to Busy; a call that finds Busy
 // throws InvalidOperationException (another thread is inside, and the C handle
 // must not be used by two threads at once), one that finds Disposed throws
-// ObjectDisposedException. Dispose waits for a running call to leave, sets
-// Disposed, and only then frees: a call never runs on a freed handle, and a
-// multi-call operation (an array sized from Remaining, then filled) sees no other
-// thread move the cursor between its calls.
+// ObjectDisposedException. Dispose first marks the guard closing, so that a call
+// entering from then on backs out with ObjectDisposedException (a thread calling
+// in a tight loop cannot keep Dispose waiting), then waits for the running call to
+// leave, sets Disposed, and only then frees: a call never runs on a freed handle,
+// and a multi-call operation (an array sized from Remaining, then filled) sees no
+// other thread move the cursor between its calls.
 //
 // The interlocked operation costs more than a fixed-width read, so on net8.0 and
 // later one thread, the one that used the reader last on its own, may skip it for
@@ -51,6 +53,7 @@ namespace Tavbin.Core
     {
         const int Idle = 0, Busy = 1, Disposed = 2;
         int state;
+        int closing; // 1 once Dispose has begun
 #if NET
         const int ClaimAfter = 16;
         // The thread whose fixed-width reads skip the guard, or Slot.None. Set only
@@ -77,6 +80,11 @@ namespace Tavbin.Core
             int s = Interlocked.CompareExchange(ref state, Busy, Idle);
             if (s != Idle)
                 throw Refused(s, what);
+            if (Volatile.Read(ref closing) != 0)
+            {
+                Volatile.Write(ref state, Idle);
+                throw Refused(Disposed, what);
+            }
 #if NET
             Slot me = Slot.Mine;
             if (fast != me && fast != Slot.None)
@@ -115,6 +123,7 @@ namespace Tavbin.Core
         // any) has left and no later one can enter; false if already disposed.
         internal bool Close()
         {
+            Volatile.Write(ref closing, 1);
             var spin = new SpinWait();
             for (;;)
             {
