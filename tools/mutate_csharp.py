@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
 """Mutation pass over the C# binding: applies one small change at a time to one
-of its files (the part Mono compiles), rebuilds the binding with mcs and runs the
-Mono suite on it. A mutant the suite still passes is alive: a fault the tests would
-miss.
+of its files, rebuilds and runs the suite on it. A mutant the suite still passes is
+alive: a fault the tests would miss.
 
-    tools/mutate_csharp.py [BUILD_DIR [FILE...]]
+    tools/mutate_csharp.py [--net] [BUILD_DIR [FILE...]]
         (default build/default, already built; every file of the binding)
+
+Without --net it mutates the part Mono compiles, rebuilds the binding with mcs and
+runs the Mono suite. With --net it mutates the lines only .NET compiles (the fast
+path, spans and memory slices), builds the same test files as one console program
+with the .NET SDK (tests/dotnet/wine/WineTests.csproj, for this host) and runs it on
+.NET.
 
 FILE is a path under dotnet/, as Reader.cs or Core/Guard.cs. The stress test runs
 for 300 ms a mutant (TAVBIN_STRESS_MS).
@@ -20,7 +25,11 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "default"))
+ARGS = sys.argv[1:]
+NET = bool(ARGS) and ARGS[0] == "--net"
+if NET:
+    ARGS = ARGS[1:]
+BUILD = os.path.abspath(ARGS[0] if ARGS else os.path.join(ROOT, "build", "default"))
 DOTNET = os.path.join(ROOT, "dotnet")
 SOURCES = sorted(
     os.path.relpath(os.path.join(d, f), DOTNET)
@@ -29,7 +38,7 @@ SOURCES = sorted(
     for f in files
     if f.endswith(".cs")
 )
-CHOSEN = sys.argv[2:] or SOURCES
+CHOSEN = ARGS[1:] or SOURCES
 TESTS = [
     os.path.join(ROOT, "tests", "dotnet", f)
     for f in (
@@ -72,7 +81,8 @@ STATEMENT = re.compile(
 
 
 def compiled_lines(lines):
-    """Indices of the lines mcs compiles, outside comments and the declarations."""
+    """Indices of the lines mcs compiles (with --net: the lines only .NET compiles),
+    outside comments and the declarations."""
     keep, stack = [], []
     for i, line in enumerate(lines):
         s = line.strip()
@@ -85,7 +95,7 @@ def compiled_lines(lines):
         if s.startswith("#endif"):
             stack.pop()
             continue
-        if any(stack) or s.startswith("//") or s.startswith("[") or " extern " in line or not s:
+        if any(stack) != NET or s.startswith(("//", "#", "[")) or " extern " in line or not s:
             continue
         keep.append(i)
     return keep
@@ -110,10 +120,38 @@ def run(cmd, cwd, timeout, env=None):
         return -1
 
 
+def build_mono(work):
+    """Compiles the binding and its tests with mcs; the command that runs them."""
+    compile_binding = ["mcs", "-langversion:7", "-target:library", "-nowarn:162,219,429", "-out:Tavbin.dll"]
+    if run(compile_binding + [os.path.join("src", "dotnet", n) for n in SOURCES], work, 120) != 0:
+        return None
+    if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
+        return None
+    return ["mono", "--debug", "TavbinTests.exe"]
+
+
+def build_net(work):
+    """Builds the binding and the test files as one program for this host with the
+    .NET SDK (restoring on the first build only); the command that runs it."""
+    restored = os.path.exists(os.path.join(work, "art", "obj"))
+    project = os.path.join(work, "src", "tests", "dotnet", "wine", "WineTests.csproj")
+    command = ["dotnet", "build", project, "-c", "Release", "--artifacts-path", os.path.join(work, "art")]
+    # Runner's own entry point, not the Windows one: on Linux nothing is skipped.
+    command += ["-p:StartupObject=Tavbin.Tests.Runner", "-p:TreatWarningsAsErrors=false"]
+    if run(command + (["--no-restore"] if restored else []), work, 300) != 0:
+        return None
+    return ["dotnet", os.path.join("art", "bin", "WineTests", "release", "TavbinTests.dll")]
+
+
 def main():
     work = tempfile.mkdtemp(prefix="tavbin-mutants-")
     with open(os.path.join(work, "Tavbin.dll.config"), "w") as f:
         f.write('<configuration><dllmap dll="binary-read-util" target="%s"/></configuration>\n' % MODULE)
+    # The tree the build sees: the binding's sources, mutated, beside the test files.
+    tests = os.path.join(ROOT, "tests", "dotnet")
+    shutil.copytree(
+        tests, os.path.join(work, "src", "tests", "dotnet"), ignore=shutil.ignore_patterns("consumer")
+    )
     args = [
         os.path.join(ROOT, "abi", "exports.txt"),
         os.path.join(BUILD, "tests", "declarations.txt"),
@@ -121,39 +159,51 @@ def main():
         os.path.join(ROOT, "tests", "vectors", "record.txt"),
     ]
     sources = {name: open(os.path.join(DOTNET, name)).read().split("\n") for name in SOURCES}
-    env = dict(os.environ, TAVBIN_STRESS_MS="300")
+    env = dict(
+        os.environ,
+        TAVBIN_STRESS_MS="300",
+        TAVBIN_LIBRARY=MODULE,
+        DOTNET_CLI_TELEMETRY_OPTOUT="1",
+        DOTNET_NOLOGO="1",
+        MSBUILDDISABLENODEREUSE="1",
+        DOTNET_CLI_USE_MSBUILD_SERVER="0",
+    )
+    build = build_net if NET else build_mono
+
+    def write(name, i, mutated):
+        for other, text in sources.items():
+            path = os.path.join(work, "src", "dotnet", other)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            copy = list(text)
+            if other == name:
+                copy[i] = mutated
+            with open(path, "w") as f:
+                f.write("\n".join(copy))
+
+    # Unmutated, the suite must pass, or every mutant would count as killed.
+    write(None, None, None)
+    command = build(work)
+    if command is None or run(command + args, work, 60, env) != 0:
+        sys.exit("the unmutated binding does not build or pass its suite here")
     total = built = killed = 0
     alive = []
     for name in CHOSEN:
         lines = sources[name]
         for i, what, mutated in mutants(lines):
             total += 1
-            for other, text in sources.items():
-                path = os.path.join(work, "src", other)
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-                copy = list(text)
-                if other == name:
-                    copy[i] = mutated
-                with open(path, "w") as f:
-                    f.write("\n".join(copy))
-            compile_binding = [
-                "mcs",
-                "-langversion:7",
-                "-target:library",
-                "-nowarn:162,219,429",
-                "-out:Tavbin.dll",
-            ]
-            if run(compile_binding + [os.path.join("src", n) for n in SOURCES], work, 120) != 0:
-                continue
-            if run(["mcs", "-r:Tavbin.dll", "-out:TavbinTests.exe"] + TESTS, work, 120) != 0:
+            write(name, i, mutated)
+            command = build(work)
+            if command is None:
                 continue
             built += 1
-            if run(["mono", "--debug", "TavbinTests.exe"] + args, work, 60, env) != 0:
+            if run(command + args, work, 60, env) != 0:
                 killed += 1
                 print("killed: %s:%d (%s)" % (name, i + 1, what), flush=True)
             else:
                 alive.append("%s:%d (%s): %s" % (name, i + 1, what, lines[i].strip()))
                 print("alive: " + alive[-1], flush=True)
+    if NET:
+        run(["dotnet", "build-server", "shutdown"], work, 60, env)
     shutil.rmtree(work)
     print("%d mutants, %d compiled, %d killed, %d alive" % (total, built, killed, len(alive)))
 
