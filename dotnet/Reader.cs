@@ -90,9 +90,6 @@ namespace Tavbin
         public unsafe Reader(ReadOnlyMemory<byte> data, Endian order = Endian.Big)
         {
             memory = data;
-            // An empty memory may have no address; the module wants one.
-            if (data.IsEmpty)
-                data = new ReadOnlyMemory<byte>(OneByte, 0, 0);
             MemoryHandle pin = data.Pin();
             try
             {
@@ -116,8 +113,6 @@ namespace Tavbin
             raw = h.DangerousGetHandle();
             guard.Init(true);
         }
-
-        static readonly byte[] OneByte = new byte[1];
 
         Reader(ReaderHandle h, IntPtr data, ulong size, Endian order, ulong origin, ReadOnlyMemory<byte> memory)
             : this(h, data, size, order, origin)
@@ -1158,13 +1153,13 @@ namespace Tavbin
         /// <summary>The next n bytes as a slice of the reader's own input (the array or
         /// memory it was made from): no copy, no allocation. The slice is the caller's
         /// memory and stays valid after Dispose; failures as <see cref="Bytes(ulong)"/>.</summary>
-        public ReadOnlyMemory<byte> BytesMemory(int n) => BlockMemory(Checks.Count(n, nameof(n)), false, "Reader.BytesMemory");
+        public ReadOnlyMemory<byte> BytesMemory(int n) => BlockMemory(Checks.Count(n, nameof(n)), "Reader.BytesMemory");
 
         /// <summary>The next n characters as a slice of the input, as
         /// <see cref="BytesMemory(int)"/>; failures as <see cref="Ascii(ulong)"/>.</summary>
-        public ReadOnlyMemory<byte> AsciiMemory(int n) => BlockMemory(Checks.Count(n, nameof(n)), true, "Reader.AsciiMemory");
+        public ReadOnlyMemory<byte> AsciiMemory(int n) => BlockMemory(Checks.Count(n, nameof(n)), "Reader.AsciiMemory");
 
-        ReadOnlyMemory<byte> BlockMemory(ulong n, bool ascii, string what)
+        ReadOnlyMemory<byte> BlockMemory(ulong n, string what)
         {
             IntPtr r = Enter(what);
             try

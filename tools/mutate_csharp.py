@@ -12,7 +12,9 @@ path, spans and memory slices), builds the same test files as one console progra
 with the .NET SDK (tests/dotnet/wine/WineTests.csproj, for this host) and runs it on
 .NET.
 
-FILE is a path under dotnet/, as Reader.cs or Core/Guard.cs. The stress test runs
+FILE is a path under dotnet/, as Reader.cs or Core/Guard.cs, or FILE:LINE for the
+mutants of that one line, whichever compiler takes it (so that --net can try a line
+Mono's pass left alive, where only .NET reaches it). The stress test runs
 for 300 ms a mutant (TAVBIN_STRESS_MS).
 
 Prints each live mutant and the counts; exits 0 whatever it finds.
@@ -39,8 +41,9 @@ SOURCES = sorted(
     if f.endswith(".cs")
 )
 CHOSEN = ARGS[1:] or SOURCES
+# The test files Mono compiles, from the copy the pass takes when it starts.
 TESTS = [
-    os.path.join(ROOT, "tests", "dotnet", f)
+    os.path.join("src", "tests", "dotnet", f)
     for f in (
         "Runner.cs",
         "DeclarationsTest.cs",
@@ -101,8 +104,8 @@ def compiled_lines(lines):
     return keep
 
 
-def mutants(lines):
-    for i in compiled_lines(lines):
+def mutants(lines, only=None):
+    for i in [only - 1] if only else compiled_lines(lines):
         line = lines[i]
         for pattern, repl, what in SWAPS:
             for m in re.finditer(pattern, line):
@@ -187,9 +190,10 @@ def main():
         sys.exit("the unmutated binding does not build or pass its suite here")
     total = built = killed = 0
     alive = []
-    for name in CHOSEN:
+    for chosen in CHOSEN:
+        name, _, line = chosen.partition(":")
         lines = sources[name]
-        for i, what, mutated in mutants(lines):
+        for i, what, mutated in mutants(lines, int(line) if line else None):
             total += 1
             write(name, i, mutated)
             command = build(work)

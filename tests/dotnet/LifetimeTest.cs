@@ -79,6 +79,10 @@ namespace Tavbin.Tests
                 var data = new byte[] { 1, 2, 3 };
                 try { new Reader(data, (Endian)2); }
                 catch (TavbinException) { }
+#if NET
+                try { new Reader(new ReadOnlyMemory<byte>(data), (Endian)2); }
+                catch (TavbinException) { }
+#endif
                 return new WeakReference(data);
             });
             CollectEverything();
@@ -99,7 +103,8 @@ namespace Tavbin.Tests
                 () => r.U8(), () => r.I64(), () => r.F64(), () => r.Bits(3), () => r.Leb128(), () => r.Bytes(1),
                 () => r.Ascii(0), () => r.StringU32(), () => r.Skip(1), () => r.PeekU32(), () => r.U64At(0),
                 () => r.Seek(0), () => r.Tell(), () => r.Remaining(), () => r.BitAlign(),
-                () => r.SetEndian(Endian.Big), () => { var x = r.Size; }, () => { var x = r.LastError; },
+                () => r.SetEndian(Endian.Big), () => { var x = r.Size; }, () => { var x = r.Origin; },
+                () => { var x = r.LastError; },
                 () => w.U8(1), () => w.F32(1), () => w.Leb128(1), () => w.Bytes(new byte[1]),
                 () => w.StringU32(new byte[0]), () => w.ToArray(), () => w.SetEndian(Endian.Little),
                 () => { var x = w.Length; }, () => { var x = w.LastError; },
@@ -332,6 +337,68 @@ namespace Tavbin.Tests
                 growth = Math.Min(growth, inUse() - before);
             }
             Assert.True(growth < 256 * 1024, "the module's memory grew by " + growth + " bytes");
+        }
+
+        // Threads sharing one reader of 4-byte values, each read by a fixed-width
+        // read (which on .NET the thread that keeps the reader, at first the one that
+        // made it, may make unguarded) or in an array (always guarded): no two calls
+        // run on the C reader at once, so every value is read exactly once, whichever
+        // thread reads it.
+        [Test]
+        static void SharedReadsTakeEachValueOnce()
+        {
+            const int count = 1 << 20;
+            byte[] data = new byte[4 * count];
+            for (int i = 0; i < count; i++)
+                Library.StoreU32(data, 4 * i, (uint)i, Endian.Little);
+            var seen = new int[count];
+            Exception wrong = null;
+            using (var r = new Reader(data, Endian.Little))
+            using (var start = new Barrier(3))
+            {
+                Action<int> read = t =>
+                {
+                    var x = new Random(t);
+                    start.SignalAndWait();
+                    // A long array is a long C call, for a read on the fast path to overlap.
+                    var arrays = new[] { new uint[3], new uint[16], new uint[64] };
+                    // The thread that made the reader reads single values only.
+                    bool arraysLeft = t != 0; // until one fails for want of values
+                    try
+                    {
+                        for (;;)
+                        {
+                            try
+                            {
+                                if (arraysLeft)
+                                {
+                                    uint[] some = arrays[x.Next(arrays.Length)];
+                                    r.Array(some);
+                                    foreach (uint v in some)
+                                        Interlocked.Increment(ref seen[v]);
+                                }
+                                else
+                                    Interlocked.Increment(ref seen[r.U32()]);
+                            }
+                            catch (InvalidOperationException) { Thread.Yield(); }
+                            catch (TavbinException e) when (e.Status == Status.Eof && arraysLeft)
+                            {
+                                arraysLeft = false;
+                            }
+                        }
+                    }
+                    catch (TavbinException e) when (e.Status == Status.Eof) { }
+                    catch (Exception e) { wrong = e; }
+                };
+                var others = Enumerable.Range(1, 2).Select(t => new Thread(() => read(t))).ToList();
+                others.ForEach(t => t.Start());
+                read(0);
+                others.ForEach(t => t.Join());
+            }
+            Assert.True(wrong == null, "a shared read failed: " + wrong);
+            int[] wrongCounts = Enumerable.Range(0, count).Where(v => seen[v] != 1).Take(5).ToArray();
+            Assert.True(wrongCounts.Length == 0, "values not read exactly once: " +
+                        string.Join(", ", wrongCounts.Select(v => v + " read " + seen[v] + " times")));
         }
 
         [Test]

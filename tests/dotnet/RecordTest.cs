@@ -227,6 +227,21 @@ namespace Tavbin.Tests
                 Equal(Status.InvalidArg, r.LastError, "the refusal recorded");
                 Equal(0UL, r.Tell(), "the cursor where the number began");
             }
+            // A long run of the same three calls on one reader, long enough for .NET's
+            // fast path to be handed to this thread: each string still begins after
+            // the byte the bits were taken from, and a whole byte read in between.
+            using (var w = new Writer())
+            {
+                for (int i = 0; i < 40; i++)
+                    w.Bytes(new byte[] { (byte)(i << 5), (byte)i, 1, (byte)(0x80 | i) });
+                using (var r = new Reader(w.ToArray()))
+                    for (int i = 0; i < 40; i++)
+                    {
+                        Equal((ulong)(i & 7), r.Bits(3), "Bits(3) of round " + i);
+                        Equal((byte)i, r.U8(), "U8 of round " + i);
+                        Bytes(new byte[] { (byte)(0x80 | i) }, r.StringU8(), "StringU8 of round " + i);
+                    }
+            }
         }
 
         // A sub-reader keeps its bytes after the reader it was cut from is gone.

@@ -2,6 +2,7 @@
 // every width marshalled both ways in both byte orders, arrays sized from the data.
 
 using System;
+using System.Collections.Generic;
 using System.Linq;
 using System.Text;
 using static Tavbin.Tests.Assert;
@@ -38,7 +39,8 @@ namespace Tavbin.Tests
             }
             Fails(Status.InvalidArg, () => new Reader(three, (Endian)2), "Reader order 2");
             Fails(Status.InvalidArg, () => new Writer(0, (Endian)2), "Writer order 2");
-            Fails(Status.Oom, () => new Writer(ulong.MaxValue), "Writer of 2^64 - 1 bytes");
+            foreach (Endian order in Orders)
+                Fails(Status.Oom, () => new Writer(ulong.MaxValue, order), "Writer of 2^64 - 1 bytes " + order);
             Fails(Status.InvalidArg, () => Library.LoadU16(three, 0, (Endian)7), "LoadU16 order 7");
             Throws<ArgumentNullException>(() => new Reader(null), "Reader(null)");
             using (var r = new Reader(new byte[0]))
@@ -62,9 +64,16 @@ namespace Tavbin.Tests
                     w.F64(nanD); w.F64(double.Epsilon);
                     foreach (ulong v in lebs) w.Leb128(v);
                     w.Bytes(new byte[0]); w.Bytes(Of("01 02 03")); w.StringU32(new byte[0]); w.StringU32(text);
+                    w.U24(0xABCDEF); w.I24(-5); w.Array(new ushort[] { 1, 0xFEDC });
                     byte[] bytes = w.ToArray();
                     Equal((ulong)bytes.Length, w.Length, "Length" + o);
-                    using (var r = new Reader(bytes, order))
+                    // Read back over the array and, on .NET, over memory: the same reader.
+                    var readers = new List<Func<Reader>> { () => new Reader(bytes, order) };
+#if NET
+                    readers.Add(() => new Reader(new ReadOnlyMemory<byte>(bytes), order));
+#endif
+                    foreach (Func<Reader> open in readers)
+                    using (Reader r = open())
                     {
                         Equal((byte)0xFF, r.U8(), "U8" + o);
                         Equal((ushort)0xFEDC, r.U16(), "U16" + o);
@@ -82,6 +91,11 @@ namespace Tavbin.Tests
                         Bytes(Of("01 02 03"), r.Bytes(3), "Bytes(3)" + o);
                         Bytes(new byte[0], r.StringU32(), "empty string" + o);
                         Bytes(text, r.StringU32(), "string" + o);
+                        Equal(0xABCDEFu, r.U24(), "U24" + o);
+                        Equal(-5, r.I24(), "I24" + o);
+                        var pair = new ushort[2];
+                        r.Array(pair);
+                        Equal("1 65244", pair[0] + " " + pair[1], "Array" + o);
                         Equal(0UL, r.Remaining(), "all read" + o);
                     }
                 }
