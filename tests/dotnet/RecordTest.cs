@@ -227,6 +227,15 @@ namespace Tavbin.Tests
                 Equal(Status.InvalidArg, r.LastError, "the refusal recorded");
                 Equal(0UL, r.Tell(), "the cursor where the number began");
             }
+            // A failed 32-bit LEB128 skips the partly read byte for good: bits read
+            // after it start on a whole byte, and so does the string after those.
+            using (var r = new Reader(Of("f0 80 80 80 80 80 01 61")))
+            {
+                r.Bits(4);
+                Fails(Status.InvalidArg, () => r.Sleb128I32(), "Sleb128I32 of five bytes after 4 bits");
+                Equal(0x8080808080UL, r.Bits(40), "the five bytes as bits");
+                Bytes(Of("61"), r.StringU8(), "StringU8 after them");
+            }
             // A long run of the same three calls on one reader, long enough for .NET's
             // fast path to be handed to this thread: each string still begins after
             // the byte the bits were taken from, and a whole byte read in between.
@@ -398,6 +407,19 @@ namespace Tavbin.Tests
                         Equal(row.Item3, r.LastError, row.Item1 + ": recorded");
                     if (row.Item5 == 0)
                         Equal(0UL, r.Bits(4), row.Item1 + ": the rest of the partly read byte still there");
+                }
+            // From a whole byte, with eight bytes or more left: still recorded.
+            var whole = new[]
+            {
+                Tuple.Create("StringU8 of 9, 7 bytes after", Of("09 01 02 03 04 05 06 07"), (Action<Reader>)(r => r.StringU8())),
+                Tuple.Create("StringU32 of 9, 8 bytes after", Of("00 00 00 09 01 02 03 04 05 06 07 08"), (Action<Reader>)(r => r.StringU32())),
+            };
+            foreach (var row in whole)
+                using (var r = new Reader(row.Item2))
+                {
+                    Fails(Status.Eof, () => row.Item3(r), row.Item1);
+                    Equal(0UL, r.Tell(), row.Item1 + ": the cursor");
+                    Equal(Status.Eof, r.LastError, row.Item1 + ": recorded");
                 }
             using (var w = new Writer())
             {
