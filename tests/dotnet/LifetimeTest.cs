@@ -94,6 +94,7 @@ namespace Tavbin.Tests
         {
             var r = new Reader(new byte[16]);
             var w = new Writer();
+            LsbBitReader lsb = r.LsbBits();
             r.Dispose();
             w.Dispose();
             r.Dispose();
@@ -104,7 +105,7 @@ namespace Tavbin.Tests
                 () => r.Ascii(0), () => r.StringU32(), () => r.Skip(1), () => r.PeekU32(), () => r.U64At(0),
                 () => r.Seek(0), () => r.Tell(), () => r.Remaining(), () => r.BitAlign(),
                 () => r.SetEndian(Endian.Big), () => { var x = r.Size; }, () => { var x = r.Origin; },
-                () => { var x = r.LastError; },
+                () => { var x = r.LastError; }, () => lsb.Read(1),
                 () => w.U8(1), () => w.F32(1), () => w.Leb128(1), () => w.Bytes(new byte[1]),
                 () => w.StringU32(new byte[0]), () => w.ToArray(), () => w.SetEndian(Endian.Little),
                 () => { var x = w.Length; }, () => { var x = w.LastError; },

@@ -26,13 +26,16 @@ namespace Tavbin.Tests
             Row("StringU32", r => r.StringU32()), Row("CString(9)", r => r.CString(9)), Row("Sub(1)", r => r.Sub(1)),
             Row("PeekU8", r => r.PeekU8()), Row("PeekU16", r => r.PeekU16()), Row("PeekU32", r => r.PeekU32()),
             Row("PeekU64", r => r.PeekU64()), Row("Array<byte>", r => r.Array(new byte[1])),
-            Row("Array<double>", r => r.Array(new double[1])),
+            Row("Array<double>", r => r.Array(new double[1])), Row("StringU8", r => r.StringU8()),
+            Row("StringU16", r => r.StringU16()), Row("StringLeb128", r => r.StringLeb128()),
+            Row("Leb128U32", r => r.Leb128U32()), Row("Sleb128I32", r => r.Sleb128I32()),
+            Row("CStringAt(1)", r => r.CStringAt(1, 9)),
         };
 
         static readonly KeyValuePair<string, Action<Reader>>[] Range =
         {
             Row("Seek(3)", r => r.Seek(3)), Row("U8At(2)", r => r.U8At(2)), Row("U16At(1)", r => r.U16At(1)),
-            Row("U32At(0)", r => r.U32At(0)), Row("U64At(0)", r => r.U64At(0)),
+            Row("U32At(0)", r => r.U32At(0)), Row("U64At(0)", r => r.U64At(0)), Row("CStringAt(3)", r => r.CStringAt(3, 9)),
         };
 
         static readonly KeyValuePair<string, Action<Reader>>[] Invalid =
@@ -76,6 +79,7 @@ namespace Tavbin.Tests
                             Equal(at, e.Offset, what + ": offset");
                             Equal("Reader." + method + ": " + Library.StrError((int)group.Item1) + " at offset " + at, e.Message,
                                   what + ": message");
+                            Equal(group.Item1, r.LastError, what + ": recorded");
                         }
                     }
         }
