@@ -26,8 +26,16 @@
 // other thread sees the mark and waits for the read to end: never both missed.
 // Only the named thread writes the mark, so one flag is enough. A thread gets the name back after a run of calls of its own
 // (ClaimAfter), so that threads taking turns do not flush on every call.
+//
+// Under Wine the flush is not there: its FlushProcessWriteBuffers (8.0 at least) is
+// a stub that returns at once, and two threads sharing a reader then read the same
+// value. Where the process runs on Wine's ntdll, no thread is ever named and every
+// call takes the guard.
 
 using System;
+#if NET
+using System.Runtime.InteropServices;
+#endif
 using System.Threading;
 
 namespace Tavbin.Core
@@ -62,12 +70,19 @@ namespace Tavbin.Core
         internal int busy; // 1 while the fast thread's call runs; written by that thread only
         Slot last;  // the thread of the last guarded call
         int streak; // its guarded calls in a row
+
+        // False where MemoryBarrierProcessWide cannot be trusted to flush.
+        static readonly bool HandOver = !UnderWine();
+
+        static bool UnderWine() =>
+            OperatingSystem.IsWindows() && NativeLibrary.TryLoad("ntdll.dll", out IntPtr ntdll) &&
+            NativeLibrary.TryGetExport(ntdll, "wine_get_version", out _);
 #endif
 
         internal void Init(bool fastPath)
         {
 #if NET
-            fast = fastPath ? Slot.Mine : Slot.None;
+            fast = fastPath && HandOver ? Slot.Mine : Slot.None;
             last = fast;
 #endif
         }
@@ -101,7 +116,7 @@ namespace Tavbin.Core
         internal void Leave(bool claim)
         {
 #if NET
-            if (claim && fast == Slot.None && ++streak >= ClaimAfter)
+            if (claim && HandOver && fast == Slot.None && ++streak >= ClaimAfter)
                 fast = last;
 #endif
             Volatile.Write(ref state, Idle);
